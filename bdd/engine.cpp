@@ -1,0 +1,271 @@
+// BuDDy behind the engine interface of bdd/engine.h.
+#include "bdd/engine.h"
+
+#include <stdio.h>
+
+#include <cstdio>
+#include <iostream>
+
+// BuDDy's header declares a global class named like our namespace; keep it apart.
+namespace buddy {
+#include <bdd.h>
+}
+#undef bdd_init
+#undef bdd_ithvar
+using namespace buddy;
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "outcomes/outcome.h"
+
+namespace bdd {
+
+namespace {
+
+// BuDDy's two constant nodes.
+constexpr int kFalse = 0;
+constexpr int kTrue = 1;
+
+bool g_live = false;
+std::uint32_t g_generation = 0;
+int g_size = 0;  // the manager size as the reference library counts it
+int g_method = BDD_REORDER_NONE;
+std::function<void()> g_preHook;
+std::function<void()> g_postHook;
+
+void onError(int code) {
+    if (code == BDD_MEMORY || code == BDD_NODENUM) outcome::memout();
+    outcome::abnormalExit(bdd_errstring(code), __LINE__, "BddEngine");
+}
+
+void onReorder(int prestate) {
+    if (prestate) {
+        if (g_preHook) g_preHook();
+    } else if (g_postHook) {
+        g_postHook();
+    }
+}
+
+void silentGbc(int, bddGbcStat*) {}
+
+// The engine always keeps at least one variable: BuDDy cannot run with none.
+void growEngine(int numVars) {
+    int want = numVars < 1 ? 1 : numVars;
+    if (want > bdd_varnum()) {
+        bdd_extvarnum(want - bdd_varnum());
+        // Reordering works on blocks; every variable is a block of its own.
+        bdd_clrvarblocks();
+        bdd_varblockall();
+    }
+}
+
+// Nearest BuDDy method for each reordering method number of the reference library.
+struct MethodRow {
+    int cudd;
+    const char* cuddName;
+    int engine;
+};
+constexpr MethodRow kMethods[] = {
+    {0, "SAME", BDD_REORDER_NONE},
+    {1, "NONE", BDD_REORDER_NONE},
+    {2, "RANDOM", BDD_REORDER_RANDOM},
+    {3, "RANDOM_PIVOT", BDD_REORDER_RANDOM},
+    {4, "SIFT", BDD_REORDER_SIFT},
+    {5, "SIFT_CONVERGE", BDD_REORDER_SIFTITE},
+    {6, "SYMM_SIFT", BDD_REORDER_SIFT},
+    {7, "SYMM_SIFT_CONV", BDD_REORDER_SIFTITE},
+    {8, "WINDOW2", BDD_REORDER_WIN2},
+    {9, "WINDOW3", BDD_REORDER_WIN3},
+    {10, "WINDOW4", BDD_REORDER_WIN3},
+    {11, "WINDOW2_CONV", BDD_REORDER_WIN2ITE},
+    {12, "WINDOW3_CONV", BDD_REORDER_WIN3ITE},
+    {13, "WINDOW4_CONV", BDD_REORDER_WIN3ITE},
+    {14, "GROUP_SIFT", BDD_REORDER_SIFT},
+    {15, "GROUP_SIFT_CONV", BDD_REORDER_SIFTITE},
+    {16, "ANNEALING", BDD_REORDER_SIFT},
+    {17, "GENETIC", BDD_REORDER_RANDOM},
+    {18, "LINEAR", BDD_REORDER_SIFT},
+    {19, "LINEAR_CONVERGE", BDD_REORDER_SIFTITE},
+    {20, "LAZY_SIFT", BDD_REORDER_SIFT},
+    {21, "EXACT", BDD_REORDER_SIFTITE},
+};
+
+}  // namespace
+
+int engineMethodFor(int cuddMethod) {
+    for (const MethodRow& row : kMethods)
+        if (row.cudd == cuddMethod) return row.engine;
+    return BDD_REORDER_NONE;
+}
+
+Manager::Manager(int numVars) {
+    if (g_live) outcome::abnormalExit("Second BDD manager", __LINE__, "BddEngine");
+    bdd_error_hook(onError);
+    if (bdd_init(1 << 16, 1 << 14) < 0) outcome::memout();
+    bdd_gbc_hook(silentGbc);
+    bdd_resize_hook(nullptr);
+    bdd_reorder_verbose(0);
+    bdd_reorder_hook(onReorder);
+    bdd_setmaxincrease(1 << 22);
+    bdd_setcacheratio(8);
+    g_live = true;
+    ++g_generation;
+    g_size = numVars < 0 ? 0 : numVars;
+    bdd_setvarnum(g_size < 1 ? 1 : g_size);
+    bdd_varblockall();
+    g_method = BDD_REORDER_NONE;
+    bdd_autoreorder(BDD_REORDER_NONE);
+}
+
+Manager::~Manager() {
+    g_preHook = nullptr;
+    g_postHook = nullptr;
+    g_live = false;
+    bdd_done();
+}
+
+bool Manager::live() { return g_live; }
+
+int Manager::size() const { return g_size; }
+
+void Manager::ensureVars(int numVars) {
+    if (numVars > g_size) {
+        growEngine(numVars);
+        g_size = numVars;
+    }
+}
+
+int Manager::levelOf(int index) const { return bdd_var2level(index); }
+int Manager::indexAt(int level) const { return bdd_level2var(level); }
+
+void Manager::enableReordering(int cuddMethod) {
+    g_method = engineMethodFor(cuddMethod);
+    bdd_autoreorder(g_method);
+    bdd_enable_reorder();
+}
+
+void Manager::disableReordering() {
+    g_method = BDD_REORDER_NONE;
+    bdd_autoreorder(BDD_REORDER_NONE);
+}
+
+void Manager::setReorderHooks(std::function<void()> pre, std::function<void()> post) {
+    g_preHook = std::move(pre);
+    g_postHook = std::move(post);
+}
+
+long Manager::liveNodes() const { return bdd_getnodenum(); }
+
+// ---- handles ----
+
+Bdd::Bdd(int node, bool adopt) : node_(node), generation_(g_generation) {
+    if (!adopt && node_ >= 0) bdd_addref(node_);
+}
+
+Bdd::Bdd(const Bdd& other) : node_(other.node_), generation_(other.generation_) {
+    if (node_ >= 0 && g_live && generation_ == g_generation) bdd_addref(node_);
+}
+
+Bdd::Bdd(Bdd&& other) noexcept : node_(other.node_), generation_(other.generation_) {
+    other.node_ = -1;
+}
+
+Bdd& Bdd::operator=(const Bdd& other) {
+    if (this != &other) {
+        Bdd copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+Bdd& Bdd::operator=(Bdd&& other) noexcept {
+    if (this != &other) {
+        release();
+        node_ = other.node_;
+        generation_ = other.generation_;
+        other.node_ = -1;
+    }
+    return *this;
+}
+
+Bdd::~Bdd() { release(); }
+
+void Bdd::release() {
+    if (node_ >= 0 && g_live && generation_ == g_generation) bdd_delref(node_);
+    node_ = -1;
+}
+
+// A fresh result of BuDDy carries no reference yet: take one before anything else runs.
+static Bdd adopt(int node) { return Bdd::fromId(node); }
+
+Bdd Bdd::fromId(int node) { return Bdd(node, false); }
+
+bool Bdd::isOne() const { return node_ == kTrue; }
+bool Bdd::isZero() const { return node_ == kFalse; }
+
+Bdd Bdd::operator!() const { return adopt(bdd_not(node_)); }
+Bdd Bdd::operator&(const Bdd& other) const { return adopt(bdd_and(node_, other.node_)); }
+Bdd Bdd::operator|(const Bdd& other) const { return adopt(bdd_or(node_, other.node_)); }
+Bdd Bdd::operator^(const Bdd& other) const { return adopt(bdd_xor(node_, other.node_)); }
+
+int Bdd::var() const { return bdd_var(node_); }
+Bdd Bdd::high() const { return adopt(bdd_high(node_)); }
+Bdd Bdd::low() const { return adopt(bdd_low(node_)); }
+
+Bdd one() { return Bdd(kTrue, true); }
+Bdd zero() { return Bdd(kFalse, true); }
+
+Bdd ithVar(int index) {
+    if (index + 1 > g_size) {
+        growEngine(index + 1);
+        g_size = index + 1;
+    }
+    return adopt(bdd_ithvar(index));
+}
+
+Bdd exist(const Bdd& f, const Bdd& cube) {
+    if (cube.isOne()) return f;
+    return adopt(bdd_exist(f.node_, cube.node_));
+}
+
+Bdd cofactor(const Bdd& f, const Bdd& cube) {
+    if (cube.isOne()) return f;
+    return adopt(bdd_restrict(f.node_, cube.node_));
+}
+
+Bdd ite(const Bdd& c, const Bdd& t, const Bdd& e) { return adopt(bdd_ite(c.node_, t.node_, e.node_)); }
+
+double mintermFraction(const Bdd& f) {
+    if (f.isOne()) return 1.0;
+    if (f.isZero()) return 0.0;
+    // Share of satisfying assignments, computed bottom-up so that no power of two of
+    // the variable count is ever formed.
+    std::unordered_map<int, double> share;
+    share[kFalse] = 0.0;
+    share[kTrue] = 1.0;
+    std::vector<int> stack{f.id()};
+    while (!stack.empty()) {
+        int n = stack.back();
+        if (share.count(n)) {
+            stack.pop_back();
+            continue;
+        }
+        int lo = bdd_low(n);
+        int hi = bdd_high(n);
+        auto l = share.find(lo);
+        auto h = share.find(hi);
+        if (l != share.end() && h != share.end()) {
+            share[n] = 0.5 * (l->second + h->second);
+            stack.pop_back();
+        } else {
+            if (l == share.end()) stack.push_back(lo);
+            if (h == share.end()) stack.push_back(hi);
+        }
+    }
+    return share[f.id()];
+}
+
+int nodeCount(const Bdd& f) { return bdd_nodecount(static_cast<BDD>(f.id())); }
+
+}  // namespace bdd

@@ -1,0 +1,76 @@
+// The certificate: for every existential variable, the universal scenarios in which it
+// is true and those in which it is false, as BDDs of one manager. Also the map from the
+// variables of a SAT encoding back to (existential, universal cube).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bdd/engine.h"
+
+// Variable numbers: external numbers are the formula's; internal numbers 1..numVars-1
+// are the solver log's (slot 0 of every table holds no variable). Universals carry a BDD
+// index 1..numUniv, the engine index of their variable; BDD variable 0 stands for none.
+struct QBModel {
+    std::string formula;
+    std::unique_ptr<bdd::Manager> manager;
+    std::vector<bdd::Bdd> posBdd;  // numVars entries; null = no function
+    std::vector<bdd::Bdd> negBdd;
+    int complete = 1;
+    long nodeCount = 0;
+    std::vector<int> extToInt;  // maxExtVar + 1 entries
+    std::vector<int> intToExt;  // numVars entries
+    int numVars = 0;
+    int maxExtVar = 0;
+    std::vector<int> inScope;  // empty until stripping has run
+    int numUniv = 0;
+    std::vector<int> univVar;    // BDD index -> internal number (numUniv + 1 entries)
+    std::vector<int> univIndex;  // internal number -> BDD index, 0 for an existential
+    int numExist = 0;
+    std::vector<int> existVar;  // position 1..numExist -> internal number
+    std::vector<int> existPos;  // internal number -> position, 0 for a universal
+    std::vector<bdd::Bdd> indepCube;  // null until a CUBES entry sets it
+    bdd::Bdd allUnivCube;
+    std::vector<bdd::Bdd> hypStack;  // numVars + 1 slots
+    int hypDepth = 0;
+    double reconstructionTime = 0.0;
+    double consistencyTime = 0.0;
+    double validityTime = 0.0;
+
+    bool isUniversal(int v) const { return univIndex[v] != 0; }
+    // The external number e names a variable of this certificate.
+    bool knowsExternal(long e) const {
+        return e > 0 && e < static_cast<long>(extToInt.size()) && extToInt[e] > 0;
+    }
+};
+
+struct CubeMapping {
+    std::vector<int> univCube;  // relevantUnivSize values: 0 false, 1 true, 2 free
+    int firstIndex = 0;
+};
+
+struct InverseVarRow {
+    int exVar = 0;
+    int startingIndex = 0;
+    int numOfCubes = 0;
+    std::vector<CubeMapping> cubeMapping;
+    std::vector<int> relevantUniv;
+    int relevantUnivSize = 0;
+};
+
+struct InverseVarMapping {
+    int nonemptyExNumVar = 0;
+    int cnfVarNum = 0;
+    std::vector<InverseVarRow> rows;
+};
+
+// The existential and universal values that CNF variable c of the encoding stands for.
+// values receives relevantUnivSize entries (0/1). Returns the row's exVar, or 0 when c
+// lies below the first row or the row's first cube (a malformed encoding).
+struct InverseLookup {
+    int exVar = 0;
+    int count = 0;
+    const std::vector<int>* universals = nullptr;
+};
+InverseLookup inverseLookup(const InverseVarMapping& map, int c, std::vector<int>& values);

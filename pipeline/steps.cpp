@@ -1,0 +1,143 @@
+#include "pipeline/steps.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "outcomes/clocks.h"
+#include "runcontrol/settings.h"
+
+namespace steps {
+
+namespace {
+
+constexpr int kLevels = 101;
+int g_depth = 0;
+int g_counter[kLevels + 1] = {};
+double g_start[kLevels + 1] = {};
+bool g_lineClosed = true;
+double g_reorderSeconds = 0.0;
+
+void indent(int d) {
+    for (int i = 1; i < d; ++i) std::fputs("  ", stdout);
+    for (int n = 11; n < d; n += 2) std::fputc(' ', stdout);
+}
+
+void label(int d) {
+    if (d % 2 == 1)
+        std::printf("%i.", g_counter[d]);
+    else
+        std::printf("%c.", 'a' + (g_counter[d] - 1) % 26);
+}
+
+double elapsed(int d) { return clocks::stepSeconds() - g_start[d]; }
+
+// Prints the lead of a result line; returns false when the step is silent.
+bool beginResult() {
+    int d = g_depth;
+    if (settings().verbosity < d) return false;
+    if (g_lineClosed) {
+        std::fputc('\n', stdout);
+        indent(d);
+        if (d % 2 == 1)
+            std::fputs(d > 9 ? "   " : "  ", stdout);
+        else
+            std::fputs("  ", stdout);
+    }
+    return true;
+}
+
+void endResult() {
+    g_lineClosed = true;
+    std::fflush(stdout);
+    --g_depth;
+}
+
+}  // namespace
+
+void open(const std::string& title) {
+    int d = ++g_depth;
+    if (settings().verbosity < d) return;
+    g_lineClosed = false;
+    g_start[d] = clocks::stepSeconds();
+    ++g_counter[d];
+    if (d + 1 <= kLevels) g_counter[d + 1] = 0;
+    std::fputc('\n', stdout);
+    if (d == 1 && settings().verbosity > 1) std::fputc('\n', stdout);
+    indent(d);
+    label(d);
+    std::fputs(title.c_str(), stdout);
+    std::fputc(' ', stdout);
+    std::fflush(stdout);
+}
+
+void close() {
+    if (beginResult()) std::printf("[OK, %.2fs]", elapsed(g_depth));
+    endResult();
+}
+
+void close(const std::string& text) {
+    if (beginResult()) std::printf("[OK, %s, %.2fs]", text.c_str(), elapsed(g_depth));
+    endResult();
+}
+
+void closeWithShare(const std::string& text) {
+    if (beginResult()) {
+        double seconds = elapsed(g_depth);
+        // A step that took no measurable time has no reordering share to speak of.
+        double share = seconds > 0.0 ? 100.0 * g_reorderSeconds / seconds : 0.0;
+        std::printf("[OK, %s, %.2fs, %.2f%% in %s]", text.c_str(), seconds, share, "BDD");
+    }
+    endResult();
+}
+
+bool shown() { return settings().verbosity >= g_depth; }
+int depth() { return g_depth; }
+
+void presetNextCounter(int value) {
+    if (g_depth + 1 <= kLevels) g_counter[g_depth + 1] = value;
+}
+
+void addReorderTime(double seconds) { g_reorderSeconds += seconds; }
+double reorderTime() { return g_reorderSeconds; }
+
+void print(const char* fmt, ...) {
+    if (!shown()) return;
+    va_list args;
+    va_start(args, fmt);
+    std::vprintf(fmt, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+void Progress::start() {
+    last_ = 0;
+    started_ = true;
+    if (shown()) {
+        std::fputs("[0% ", stdout);
+        std::fflush(stdout);
+    }
+}
+
+void Progress::markUpTo(int percent) {
+    while (last_ < percent) {
+        last_ += 10;
+        if (shown()) {
+            std::printf("%i%%%s ", last_, last_ == 100 ? "]" : "");
+            std::fflush(stdout);
+        }
+    }
+}
+
+void Progress::update(long done, long total) {
+    if (total <= 0) return;  // nothing to scale against
+    long p = static_cast<long>(100.0 * static_cast<double>(done) / static_cast<double>(total));
+    if (p > 100) p = 100;
+    if (p > last_ && p % 10 == 0) markUpTo(static_cast<int>(p));
+}
+
+void Progress::finish() {
+    last_ = (last_ / 10) * 10;
+    markUpTo(100);
+}
+
+}  // namespace steps

@@ -1,0 +1,64 @@
+// The settings store: every option of a run as a process-wide value. The command-line
+// scan writes it; a few values are raised or switched later through the named setters.
+// A forked child works on its own copy.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ExpList;
+
+struct Settings {
+    std::string inputPath;
+    int batchMode = 0;
+    int timeout = 0;
+    int verbosity = -1;
+    std::string qbfPath;
+    ExpList* expressions = nullptr;  // owned; lives until the process ends
+    std::string expressionFile;
+    int check = 0;
+    int report = 0;
+    int giveup = 0;
+    int autoGiveup = 0;
+    int removeLog = 0;
+    int removeQbm = 0;
+    int dumpQbmBdd = 0;
+    int dumpQbmDot = 0;
+    int dumpExpBdd = 0;
+    int dumpExpDot = 0;
+    int dumpExpCnf = 0;
+    int dumpDirExp = 0;
+    int dumpQdc = 0;
+    int dumpAag = 0;  // AIGER exports, beyond the classic items
+    int dumpAig = 0;
+    int singleExpBddFile = 1;
+    int singleExpDotFile = 1;
+    std::vector<int> varLow;   // "-var" intervals, in order of appearance
+    std::vector<int> varHigh;
+    int reorderReconstruction = 14;  // reference-library method numbers (GROUP_SIFT)
+    int reorderFinal = 1;            // NONE
+    int reconstructionPhase = 1;
+    int dddmpMode = 'B';
+};
+
+// Read access for every Part.
+const Settings& settings();
+// Write access for the command-line scan only.
+Settings& scanSettings();
+
+int varCount();
+
+void setCheck(int value);
+void setDumpQbmBdd(int value);
+void setDumpExpBdd(int value);
+void setDddmpMode(int mode);  // 'A' or 'B'
+void enterReconstructionPhase();
+void leaveReconstructionPhase();
+
+bool anyQbmDump();
+bool anyExpDump();
+bool anyDump();
+int reorderCurrent();
+
+// "-hbdd" user number 0..19 to the reference library's method number, -1 when out of range.
+int reorderMethodForUserNumber(int h);

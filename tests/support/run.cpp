@@ -1,0 +1,107 @@
+#include "tests/support/run.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace testsupport {
+
+namespace {
+std::string drain(int fd) {
+    std::string text;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    return text;
+}
+}  // namespace
+
+RunResult run(const std::vector<std::string>& argv, const std::string& cwd) {
+    RunResult result;
+    std::string outPath = std::filesystem::temp_directory_path() / ("plumex-out-XXXXXX");
+    std::string errPath = std::filesystem::temp_directory_path() / ("plumex-err-XXXXXX");
+    int outFd = mkstemp(outPath.data());
+    int errFd = mkstemp(errPath.data());
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.status = 128 + WTERMSIG(status);
+    lseek(outFd, 0, SEEK_SET);
+    lseek(errFd, 0, SEEK_SET);
+    result.out = drain(outFd);
+    result.err = drain(errFd);
+    close(outFd);
+    close(errFd);
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    return result;
+}
+
+std::string binary(const std::string& name) {
+    if (name == "plumex") return PLUMEX_BIN;
+    return std::string(PLUMEX_BUILD_DIR) + "/tools/" + name + "/" + name;
+}
+
+RunResult plumex(const std::vector<std::string>& args, const std::string& cwd) {
+    std::vector<std::string> argv{PLUMEX_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, cwd);
+}
+
+std::string maskTimes(const std::string& text) {
+    static const std::regex seconds("[0-9]+\\.[0-9][0-9]s");
+    static const std::regex share("[0-9]+\\.[0-9][0-9]% in BDD");
+    std::string masked = std::regex_replace(text, seconds, "X.XXs");
+    return std::regex_replace(masked, share, "X.XX% in BDD");
+}
+
+std::string sharedDir() { return PLUMEX_SHARED_DIR; }
+std::string sourceDir() { return PLUMEX_SOURCE_DIR; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+TempDir::TempDir() {
+    std::string pattern = std::filesystem::temp_directory_path() / "plumex-test-XXXXXX";
+    char* made = mkdtemp(pattern.data());
+    path_ = made ? made : "";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+}  // namespace testsupport

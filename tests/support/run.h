@@ -1,0 +1,49 @@
+// Helpers for tests that drive the real binaries: run a command, capture its standard
+// output and exit status, mask processor times, work in a scratch directory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct RunResult {
+    int status = -1;      // exit status byte, or 128 + signal
+    std::string out;      // standard output
+    std::string err;      // standard error
+};
+
+// Runs argv[0] with the arguments, in directory cwd (empty: current), stdin closed.
+RunResult run(const std::vector<std::string>& argv, const std::string& cwd = "");
+
+// Runs the plumex binary with these arguments.
+RunResult plumex(const std::vector<std::string>& args, const std::string& cwd = "");
+
+// Path of a binary of the build (plumex, plumex-logwriter, ...).
+std::string binary(const std::string& name);
+
+// Replaces every processor time "12.34s" by "X.XXs" and every reordering share "12.34%" by "X.XX%".
+std::string maskTimes(const std::string& text);
+
+std::string sharedDir();  // ../shared of the source tree
+std::string sourceDir();
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool fileExists(const std::string& path);
+
+// A fresh directory under the system temporary directory, removed with its contents.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+}  // namespace testsupport
