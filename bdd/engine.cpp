@@ -28,6 +28,7 @@ constexpr int kFalse = 0;
 constexpr int kTrue = 1;
 
 bool g_live = false;
+Manager* g_current = nullptr;
 std::uint32_t g_generation = 0;
 int g_size = 0;  // the manager size as the reference library counts it
 int g_method = BDD_REORDER_NONE;
@@ -110,6 +111,7 @@ Manager::Manager(int numVars) {
     bdd_setmaxincrease(1 << 22);
     bdd_setcacheratio(8);
     g_live = true;
+    g_current = this;
     ++g_generation;
     g_size = numVars < 0 ? 0 : numVars;
     bdd_setvarnum(g_size < 1 ? 1 : g_size);
@@ -122,10 +124,35 @@ Manager::~Manager() {
     g_preHook = nullptr;
     g_postHook = nullptr;
     g_live = false;
+    g_current = nullptr;
     bdd_done();
 }
 
 bool Manager::live() { return g_live; }
+
+Manager& Manager::current() {
+    if (!g_current) outcome::abnormalExit("No BDD manager", __LINE__, "BddEngine");
+    return *g_current;
+}
+
+int Manager::nodeTableSize() const { return bdd_getallocnum(); }
+
+void Manager::setOrder(const std::vector<int>& levelToIndex) {
+    // BuDDy takes the whole order, the always-present spare variable included.
+    std::vector<int> order(levelToIndex);
+    std::vector<char> seen(bdd_varnum(), 0);
+    for (int index : order) {
+        if (index < 0 || index >= bdd_varnum() || seen[index])
+            outcome::abnormalExit("Bad variable order", __LINE__, "BddEngine");
+        seen[index] = 1;
+    }
+    for (int index = 0; index < bdd_varnum(); ++index)
+        if (!seen[index]) order.push_back(index);
+    // BuDDy refuses an explicit order while reordering blocks are defined.
+    bdd_clrvarblocks();
+    bdd_setvarorder(order.data());
+    bdd_varblockall();
+}
 
 int Manager::size() const { return g_size; }
 
@@ -210,6 +237,9 @@ Bdd Bdd::operator|(const Bdd& other) const { return adopt(bdd_or(node_, other.no
 Bdd Bdd::operator^(const Bdd& other) const { return adopt(bdd_xor(node_, other.node_)); }
 
 int Bdd::var() const { return bdd_var(node_); }
+int Bdd::varOf(int node) { return bdd_var(node); }
+int Bdd::lowOf(int node) { return bdd_low(node); }
+int Bdd::highOf(int node) { return bdd_high(node); }
 Bdd Bdd::high() const { return adopt(bdd_high(node_)); }
 Bdd Bdd::low() const { return adopt(bdd_low(node_)); }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace bdd {
 
@@ -29,6 +30,9 @@ class Manager {
 
     int levelOf(int index) const;
     int indexAt(int level) const;
+    // Puts the variables in this order (levelToIndex[level] = index, a permutation of
+    // 0..size()-1); functions are kept.
+    void setOrder(const std::vector<int>& levelToIndex);
 
     // Dynamic reordering, chosen by the reference library's method number (1 = none).
     void enableReordering(int cuddMethod);
@@ -40,6 +44,10 @@ class Manager {
     long liveNodes() const;
 
     static bool live();
+    // The live manager (abnormal exit when there is none).
+    static Manager& current();
+    // Slots of the node table: every raw node number is below this.
+    int nodeTableSize() const;
 };
 
 // Which BuDDy method stands in for a reference-library reordering method number.
@@ -78,6 +86,11 @@ class Bdd {
     // Raw node number: identifies the node while any handle on it lives.
     int id() const { return node_; }
     static Bdd fromId(int node);  // takes a new reference on a node that is alive
+    // Raw traversal for the codecs' hot loops: no reference is taken, so the node must be
+    // kept alive by a handle on an ancestor. Only for non-constant nodes.
+    static int varOf(int node);
+    static int lowOf(int node);
+    static int highOf(int node);
 
     void release();  // drop the reference now; the handle becomes null
 
