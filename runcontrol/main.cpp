@@ -1,2 +1,8 @@
 // Program entry.
-int main() { return 0; }
+#include "outcomes/outcome.h"
+#include "runcontrol/entry.h"
+
+int main(int argc, char** argv) {
+    outcome::installNewHandler();
+    return outcome::exitStatus(entry::run(argc, argv));
+}

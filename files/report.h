@@ -1,0 +1,30 @@
+// The batch report: one tab-separated line per instance appended to a file named after
+// the directory of the instance's formula.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace report {
+
+// d/b.qbm.txt for a formula in directory d whose last component is b; b is
+// "certificationReport" when it is empty, "." or "..", and "d/" is left out when the
+// formula path has no '/'.
+std::string reportFileName(const std::string& formulaPath);
+
+// Field 1: the formula path's last component with its first ".Tobrin.log" (else its
+// first ".qbm") cut off; "noname" when the path has no '/'.
+std::string instanceName(const std::string& formulaPath);
+
+// Fields 2-5 from the formula: "%d\t%d\t" of the problem line, "%c[%i]" per quantifier
+// line that lists variables, then "\t%i\t" with the number of those lines minus one.
+// A formula that cannot be opened, or whose first non-comment line is no problem line,
+// gives zeros for the counts and -1 for the prefix.
+void formulaStatistics(const std::string& formulaPath, std::FILE* out);
+
+// Appends one line to the report file of the formula; silently nothing when the path
+// fails formulaExists or the report file cannot be opened.
+void appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,
+                      double checkTime, long entryCount, long nodeCount, const char* outcome);
+
+}  // namespace report

@@ -1,0 +1,33 @@
+// The record through which the application drives the instance framework: flags and
+// callbacks, filled by the entry. The framework knows nothing of certificates; it
+// reaches the application only through this record.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// Room the outcomeName callback may fill, terminating zero included.
+constexpr int kOutcomeNameSize = 20;
+
+struct InstanceFramework {
+    int batchMode = 0;   // 1: each instance runs in a forked child
+    int giveup = 0;      // batch giveup rule, manual form
+    int autoGiveup = 0;  // batch giveup rule, automatic form
+    int report = 0;      // call the report hooks on timeout, memory-out and crash
+    std::string configName;  // per-directory configuration file
+
+    std::function<int(const std::string& path)> processInstance;
+    std::function<bool(const std::string& path)> isInstance;
+    std::function<bool(int code)> isSuccess;
+    std::function<void(char* buffer, int code)> outcomeName;  // at most kOutcomeNameSize bytes
+    std::function<int(const std::string& path)> sortKey;
+    std::function<void(const std::string& path)> onTimeout;              // may be empty
+    std::function<void(const std::string& path)> onMemout;               // may be empty
+    std::function<void(const std::string& path, int signal)> onCrash;    // may be empty
+
+    // Applies a configuration line (count, tokens; slot 0 holds no token) to the settings
+    // of the process that is about to run the instance. Returns 1 when the instance is to
+    // be processed, 0 when the line asked for something else (it printed a text); may be
+    // empty, and the line is then ignored.
+    std::function<int(int count, const char* const* tokens)> applyLine;
+};

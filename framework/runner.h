@@ -1,0 +1,33 @@
+// The instance runner: runs one instance under its "Processing" step, in the process
+// itself or in a forked child bounded by a timeout, and turns the way a child ended into
+// a result code. Its top-level entry tells a single instance from a directory.
+#pragma once
+
+#include <string>
+
+#include "framework/instance_framework.h"
+
+namespace runner {
+
+// -3 for an empty path; for a directory, the number of instances below it that succeeded;
+// -2 when the path is no instance; else the instance's result code.
+int frameworkMain(const std::string& path, const InstanceFramework& framework);
+
+// Runs one instance with the tokens of a configuration line (count 0 or 1: none).
+int runInstance(const std::string& path, const InstanceFramework& framework, int tokenCount,
+                const char* const* tokens);
+
+// The value after the first "-timeout" among tokens 1..count-1, truncated toward zero; 0
+// when there is none, it is the last token, or it does not read as a number.
+int configurationTimeout(int tokenCount, const char* const* tokens);
+
+// The timeout that bounded the last instance run in a child (0: none), for the hooks.
+int currentTimeout();
+
+// Instances started in this process so far.
+int instanceCounter();
+
+// A path opens as a directory.
+bool isDirectory(const std::string& path);
+
+}  // namespace runner

@@ -1,0 +1,36 @@
+// Input kinds and derived file names: what a path is (solver log, QBM certificate,
+// formula file), told by its name and first line, and the names of the files written
+// after an input.
+#pragma once
+
+#include <string>
+
+namespace inputs {
+
+// True when the first occurrence of suffix in name is at its very end (a name in which
+// the suffix also occurs earlier does not end in it).
+bool endsWithSuffix(const std::string& name, const std::string& suffix);
+
+// A ".Tobrin.log" name whose first line reads "# Tobrin log file...".
+bool isLogFile(const std::string& path);
+// A ".qbm" name whose first line reads "# QBM file, 1.3".
+bool isQbmFile(const std::string& path);
+// A ".qdimacs", ".qdimacs.gz", ".qcnf" or ".qcnf.gz" name that zlib can open.
+bool formulaExists(const std::string& path);
+
+// dir/f.Tobrin.log -> dir/f.qbm (cut at the first ".Tobrin.log").
+std::string logToQbmName(const std::string& logName);
+// dir/f.qbm -> dir/f.qdc (first ".qbm" replaced, cut right after). A name without
+// ".qbm" gets ".qdc" appended.
+std::string qbmToQdcName(const std::string& qbmName);
+std::string dotName(const std::string& name);     // name + ".dot"
+std::string resultName(const std::string& name);  // name + ".result"
+std::string lineName(const std::string& name, int line);  // "%s.line%i"
+
+enum class ExpDump { Direct, Cnf, Bdd, Dot };
+// base, then ".%i" with index + 1 when count >= 2, then (CNF only) ".suffix" when the
+// suffix is not empty, then the dump's ending ".exp.direct", ".exp.cnf", ".exp.bdd", ".exp.dot".
+std::string expDumpName(const std::string& base, int index, int count, ExpDump kind,
+                        const std::string& cnfSuffix = "");
+
+}  // namespace inputs

@@ -1,0 +1,303 @@
+#include "runcontrol/cli.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "expressions/parser.h"
+#include "framework/runner.h"
+#include "inputs/input_kinds.h"
+#include "outcomes/outcome.h"
+#include "runcontrol/settings.h"
+#include "runcontrol/usage.h"
+
+namespace cli {
+
+namespace {
+
+enum class Mode { CommandLine, ConfigurationLine };
+
+// What an option handler returns besides the index of the last argument it consumed.
+constexpr int kEndProcess = 0;  // a text was printed: end with status 0
+// Stopping the scan is returned as the argument count.
+
+using Flag = int Settings::*;
+
+// "-dump" items: the flags each sets and clears, in this order.
+struct DumpItem {
+    const char* name;
+    Flag set[6];
+    Flag clear[3];
+};
+
+const DumpItem kDumpItems[] = {
+    {"qbm", {&Settings::dumpQbmBdd, &Settings::dumpQbmDot}, {}},
+    {"qbm=bdd", {&Settings::dumpQbmBdd}, {&Settings::dumpQbmDot}},
+    {"qbm=dot", {&Settings::dumpQbmDot}, {&Settings::dumpQbmBdd}},
+    {"direxp", {&Settings::dumpDirExp}, {}},
+    {"exp", {&Settings::dumpExpBdd, &Settings::dumpExpDot, &Settings::dumpExpCnf}, {}},
+    {"exp=bdd", {&Settings::dumpExpBdd, &Settings::singleExpBddFile}, {&Settings::dumpExpDot, &Settings::dumpExpCnf}},
+    {"exp=bdds", {&Settings::dumpExpBdd},
+     {&Settings::dumpExpDot, &Settings::dumpExpCnf, &Settings::singleExpBddFile}},
+    {"exp=dot", {&Settings::dumpExpDot, &Settings::singleExpDotFile}, {&Settings::dumpExpBdd, &Settings::dumpExpCnf}},
+    {"exp=dots", {&Settings::dumpExpDot},
+     {&Settings::dumpExpBdd, &Settings::dumpExpCnf, &Settings::singleExpDotFile}},
+    {"exp=cnf", {&Settings::dumpExpCnf}, {&Settings::dumpExpBdd, &Settings::dumpExpDot}},
+    {"qdc", {&Settings::dumpQdc}, {}},
+    {"all",
+     {&Settings::dumpQbmBdd, &Settings::dumpQbmDot, &Settings::dumpExpBdd, &Settings::dumpExpDot,
+      &Settings::dumpExpCnf, &Settings::dumpQdc},
+     {}},
+};
+
+const DumpItem* dumpItem(const char* word) {
+    for (const DumpItem& item : kDumpItems)
+        if (std::strcmp(item.name, word) == 0) return &item;
+    return nullptr;
+}
+
+void applyDumpItem(const DumpItem& item) {
+    Settings& s = scanSettings();
+    for (Flag flag : item.set)
+        if (flag) s.*flag = 1;
+    for (Flag flag : item.clear)
+        if (flag) s.*flag = 0;
+}
+
+// Handlers of options with one argument: 1 accepted, 0 malformed (the scan stops).
+using ArgumentHandler = int (*)(const char* argument);
+
+int setVar(const char* argument) {
+    // Empty items (",,", a comma at either end, an empty list) are refused: the count of
+    // intervals would not match the pieces read.
+    std::string list(argument);
+    if (list.empty() || list.front() == ',' || list.back() == ',' || list.find(",,") != std::string::npos)
+        return 0;
+    std::vector<int> low, high;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        std::string piece = list.substr(start, end - start);
+        int a = 0, b = 0;
+        int read = std::sscanf(piece.c_str(), "%i-%i", &a, &b);
+        if (read < 1) return 0;
+        low.push_back(a);
+        high.push_back(read == 2 ? b : a);
+        start = end + 1;
+    }
+    Settings& s = scanSettings();
+    s.varLow = std::move(low);
+    s.varHigh = std::move(high);
+    return 1;
+}
+
+int setQbf(const char* argument) {
+    scanSettings().qbfPath = argument;
+    return 1;
+}
+
+int setRemove(const char* argument) {
+    if (std::strcmp(argument, "log") == 0) {
+        scanSettings().removeLog = 1;
+        return 1;
+    }
+    if (std::strcmp(argument, "qbm") == 0) {
+        scanSettings().removeQbm = 1;
+        return 1;
+    }
+    return 0;
+}
+
+int setVerbosity(const char* argument) {
+    if (std::strlen(argument) != 1) return 0;
+    unsigned char c = static_cast<unsigned char>(argument[0]);
+    scanSettings().verbosity = c < '0' ? 0 : c > '4' ? 4 : c - '0';
+    return 1;
+}
+
+bool readable(const char* path) {
+    std::FILE* fp = std::fopen(path, "r");
+    if (!fp) return false;
+    std::fclose(fp);
+    return true;
+}
+
+int setEval(const char* argument) {
+    Settings& s = scanSettings();
+    // A later "-eval" replaces an earlier one, whichever of the two forms each has.
+    if (ExpList* list = expParseList(argument)) {
+        if (s.expressions) expListFree(s.expressions);
+        s.expressions = list;
+        s.expressionFile.clear();
+    } else if (readable(argument)) {
+        if (s.expressions) expListFree(s.expressions);
+        s.expressions = nullptr;
+        s.expressionFile = argument;
+    } else {
+        return 0;
+    }
+    if (!anyExpDump()) s.dumpExpBdd = 1;
+    return 1;
+}
+
+int setHbdd(const char* argument) {
+    int h1 = 0, h2 = 0;
+    int read = std::sscanf(argument, "%d:%d", &h1, &h2);
+    if (read < 1) return 0;
+    int method = reorderMethodForUserNumber(h1);
+    if (method < 0) return 0;
+    scanSettings().reorderReconstruction = method;
+    if (read == 2) {
+        method = reorderMethodForUserNumber(h2);
+        if (method < 0) return 0;
+        scanSettings().reorderFinal = method;
+    }
+    return 1;
+}
+
+// The runner reads the value; the line's scan only steps over it.
+int skipTimeout(const char*) { return 1; }
+
+// Handlers of options without argument; they return what the option parser returns.
+using PlainHandler = int (*)(int argc);
+
+int raiseCheck(int) { return scanSettings().check = 1; }
+int raiseReport(int) { return scanSettings().report = 1; }
+int raiseGiveup(int) { return scanSettings().giveup = 1; }
+int raiseAutoGiveup(int) { return scanSettings().autoGiveup = 1; }
+int showVersion(int) {
+    usage::printVersion();
+    return kEndProcess;
+}
+int showCopyright(int) {
+    usage::printCopyright();
+    return kEndProcess;
+}
+
+struct Option {
+    const char* name;
+    ArgumentHandler withArgument;  // one argument
+    PlainHandler plain;            // no argument
+    bool dump;                     // one or more "-dump" items
+    bool configurationOnly;
+};
+
+const Option kOptions[] = {
+    {"-var", setVar, nullptr, false, false},
+    {"-dump", nullptr, nullptr, true, false},
+    {"-check", nullptr, raiseCheck, false, false},
+    {"-report", nullptr, raiseReport, false, false},
+    {"-giveup", nullptr, raiseGiveup, false, false},
+    {"-autogiveup", nullptr, raiseAutoGiveup, false, false},
+    {"-qbf", setQbf, nullptr, false, false},
+    {"-remove", setRemove, nullptr, false, false},
+    {"-v", setVerbosity, nullptr, false, false},
+    {"-eval", setEval, nullptr, false, false},
+    {"-hbdd", setHbdd, nullptr, false, false},
+    {"-version", nullptr, showVersion, false, false},
+    {"-copyright", nullptr, showCopyright, false, false},
+    {"-timeout", skipTimeout, nullptr, false, true},
+};
+
+// Returns the index of the last argument consumed, kEndProcess, or argc to stop the scan.
+int parseOption(int argc, const char* const* argv, int i, Mode mode) {
+    for (const Option& option : kOptions) {
+        if (std::strcmp(option.name, argv[i]) != 0) continue;
+        if (option.configurationOnly && mode != Mode::ConfigurationLine) break;
+        if (option.plain) {
+            int r = option.plain(argc);
+            return r == kEndProcess ? kEndProcess : i;
+        }
+        if (i + 1 >= argc) return argc;  // its argument is missing
+        if (option.withArgument) return option.withArgument(argv[i + 1]) ? i + 1 : argc;
+        // "-dump": items as long as they come; none at all stops the scan.
+        int last = i;
+        while (last + 1 < argc) {
+            const DumpItem* item = dumpItem(argv[last + 1]);
+            if (!item) break;
+            applyDumpItem(*item);
+            ++last;
+        }
+        return last == i ? argc : last;
+    }
+    return argc;  // unknown
+}
+
+[[noreturn]] void reject() {
+    usage::printUsage();
+    std::fflush(stdout);
+    std::exit(outcome::exitStatus(outcome::IoError));
+}
+
+// TIMEOUT in whole seconds, truncated toward zero.
+int readTimeout(const char* text) {
+    double value = std::atof(text);
+    if (!(value == value)) return 0;
+    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (value <= 0.0) return 0;
+    return static_cast<int>(value);
+}
+
+bool classifyInput(const char* argument) {
+    Settings& s = scanSettings();
+    int defaultVerbosity;
+    if (inputs::isLogFile(argument) || inputs::isQbmFile(argument)) {
+        s.batchMode = 0;
+        defaultVerbosity = 3;
+    } else if (runner::isDirectory(argument)) {
+        s.batchMode = 1;
+        defaultVerbosity = 1;
+    } else {
+        return false;
+    }
+    if (s.verbosity == -1) s.verbosity = defaultVerbosity;
+    s.inputPath = argument;
+    return true;
+}
+
+int scan(int argc, const char* const* argv, Mode mode) {
+    Settings& s = scanSettings();
+    bool haveInput = false;
+    if (mode == Mode::CommandLine) {
+        s.verbosity = -1;
+        s.inputPath.clear();
+        s.timeout = 0;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (!argument) break;
+        if (argument[0] == '-') {
+            int r = parseOption(argc, argv, i, mode);
+            if (r == kEndProcess) return 0;
+            if (r >= argc) break;
+            i = r;
+            continue;
+        }
+        if (mode == Mode::ConfigurationLine) continue;
+        if (!haveInput) {
+            if (!classifyInput(argument)) reject();
+            haveInput = true;
+            continue;
+        }
+        if (i != argc - 1) reject();
+        int timeout = readTimeout(argument);
+        if (timeout <= 0) reject();
+        s.timeout = timeout;
+    }
+    if (mode == Mode::CommandLine && !haveInput) reject();
+    return 1;
+}
+
+}  // namespace
+
+int scanCommandLine(int argc, const char* const* argv) { return scan(argc, argv, Mode::CommandLine); }
+
+int applyConfigurationLine(int count, const char* const* tokens) {
+    return scan(count, tokens, Mode::ConfigurationLine);
+}
+
+}  // namespace cli

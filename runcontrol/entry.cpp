@@ -1,0 +1,112 @@
+#include "runcontrol/entry.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "files/report.h"
+#include "framework/batch.h"
+#include "framework/runner.h"
+#include "inputs/input_kinds.h"
+#include "outcomes/outcome.h"
+#include "pipeline/pipeline.h"
+#include "runcontrol/cli.h"
+#include "runcontrol/settings.h"
+#include "runcontrol/usage.h"
+
+namespace entry {
+
+namespace {
+
+bool isInstance(const std::string& path) {
+    if (!settings().batchMode) return inputs::isLogFile(path) || inputs::isQbmFile(path);
+    return settings().check ? inputs::isQbmFile(path) : inputs::isLogFile(path);
+}
+
+bool isSuccess(int code) { return code == outcome::True; }
+
+void outcomeName(char* buffer, int code) {
+    const char* word = code == outcome::True ? "VALID" : code == outcome::False ? "INVALID" : "PROBLEMS";
+    std::snprintf(buffer, kOutcomeNameSize, "%s", word);
+}
+
+int sortKey(const std::string& path) {
+    std::FILE* fp = std::fopen(path.c_str(), "r");
+    if (!fp) return 0;
+    long size = 0;
+    if (std::fseek(fp, 0, SEEK_END) == 0) size = std::ftell(fp);
+    std::fclose(fp);
+    if (size < 0) return 0;
+    return size > INT_MAX ? INT_MAX : static_cast<int>(size);
+}
+
+// An instance path never names a formula itself, so the hooks report for the formula the
+// instance was made from, where the pipeline writes the instance's other lines too.
+void onTimeout(const std::string& path) {
+    std::string formula = reportFormula(path);
+    if (!settings().report || !inputs::formulaExists(formula)) return;
+    report::appendReportLine(formula, 0, runner::currentTimeout(), 0, 0, 0, "TIMEOUT");
+}
+
+void onCrash(const std::string& path, int) {
+    std::string formula = reportFormula(path);
+    if (!settings().report || !inputs::formulaExists(formula)) return;
+    report::appendReportLine(formula, 0, 0, 0, 0, 0, "CRASH");
+}
+
+}  // namespace
+
+std::string reportFormula(const std::string& instancePath) {
+    if (inputs::formulaExists(instancePath)) return instancePath;
+    if (!settings().qbfPath.empty()) return settings().qbfPath;
+    // Both headers name the formula within their first lines as: # formula: "NAME"
+    std::FILE* fp = std::fopen(instancePath.c_str(), "r");
+    if (!fp) return "";
+    std::string formula;
+    char line[4096];
+    for (int n = 0; n < 8 && std::fgets(line, sizeof line, fp); ++n) {
+        const char* key = "# formula: ";
+        if (std::strncmp(line, key, std::strlen(key)) != 0) continue;
+        const char* open = std::strchr(line, '"');
+        const char* close = open ? std::strrchr(open + 1, '"') : nullptr;
+        if (open && close) formula.assign(open + 1, close);
+        break;
+    }
+    std::fclose(fp);
+    return formula;
+}
+
+InstanceFramework makeFramework() {
+    InstanceFramework framework;
+    framework.batchMode = settings().batchMode;
+    framework.giveup = settings().giveup;
+    framework.autoGiveup = settings().autoGiveup;
+    framework.report = settings().report;
+    framework.configName = "Plumex.conf";
+    framework.processInstance = [](const std::string& path) { return ::processInstance(path); };
+    framework.isInstance = isInstance;
+    framework.isSuccess = isSuccess;
+    framework.outcomeName = outcomeName;
+    framework.sortKey = sortKey;
+    framework.onTimeout = onTimeout;
+    framework.onCrash = onCrash;
+    framework.applyLine = cli::applyConfigurationLine;
+    return framework;
+}
+
+int run(int argc, const char* const* argv) {
+    if (!cli::scanCommandLine(argc, argv)) return 0;
+    if (settings().verbosity >= 0) {
+        std::printf("%s", usage::banner());
+        std::fflush(stdout);
+    }
+    int result = runner::frameworkMain(settings().inputPath, makeFramework());
+    if (settings().batchMode)
+        std::printf("\n\n%i/%i instances successfully processed.\n\n", result, batch::totalInstances());
+    else
+        std::puts("\n");
+    std::fflush(stdout);
+    return result;
+}
+
+}  // namespace entry
