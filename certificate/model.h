@@ -74,3 +74,8 @@ struct InverseLookup {
     const std::vector<int>* universals = nullptr;
 };
 InverseLookup inverseLookup(const InverseVarMapping& map, int c, std::vector<int>& values);
+
+// Sizes every table of the record for numVars slots, numUniv universals and external
+// numbers up to maxExtVar: posBdd/negBdd hold the logical zero (zeroFunctions) or null,
+// indepCube is null, hypStack has numVars + 1 empty slots, the index maps are 0.
+void allocateModelTables(QBModel& model, int numVars, int numUniv, int maxExtVar, bool zeroFunctions);

@@ -1,13 +1,26 @@
-// Inductive reconstruction: replays the solver log, last entry first, into a certificate.
+// Inductive reconstruction (module QbfModelReconstruct): replays the solver log, last
+// entry first, into a certificate.
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "certificate/model.h"
 #include "inputs/log_reader.h"
 
-// The certificate, or none when the reader is in error or an entry is contradictory.
+// The certificate, or none when the reader is in error, an entry is malformed (the
+// reader's status then says why) or an entry is contradictory.
 std::unique_ptr<QBModel> reconstructModel(LogReader& reader);
 
-// 1 when the entry was replayed, 0 on a contradiction.
-int replayEntry(QBModel& model, LogEntry& entry);
+// A model ready for replay, as reconstruction sets it up before the first entry: its
+// own manager (numUniv variables; universal k is engine variable k), the logical zero
+// in every posBdd/negBdd slot, universals[1..U] numbered 1..U, the rest existential.
+// universals has U + 1 entries (slot 0 unused), intToExt numVars entries.
+std::unique_ptr<QBModel> newReplayModel(const std::string& formula, int numVars, const std::vector<int>& universals,
+                                        const std::vector<int>& intToExt, int maxExtVar);
+
+// 1 when the entry was replayed, 0 on a contradiction or a malformed entry. For a
+// malformed entry *fault (when given) receives the reader status that describes it;
+// it is 0 otherwise.
+int replayEntry(QBModel& model, LogEntry& entry, int* fault = nullptr);

@@ -1,5 +1,6 @@
 // The solver log: a text header, entries read backwards through their back offsets
 // (rolled-back stretches and failed existential branches passed over), and a trailer.
+// Only the header, the trailer and one entry at a time are ever in memory.
 #pragma once
 
 #include <cstdio>
@@ -28,21 +29,30 @@ enum LogKind {
 
 // Kind names as they stand in the log, indexed by kind.
 const char* logKindName(int kind);
+// Exact name lookup; 0 for a name not in the table.
 int logKindOf(const char* name);
 
-// One clause or cube of an entry.
+// One clause of a RES or EQUIV entry: literals and the condition (null for ground clauses).
 struct LogClause {
     std::vector<int> literals;
-    bdd::Bdd bdd;  // null for ground clauses
-    int sorted = 0;
+    bdd::Bdd bdd;
+    int sorted = 0;  // set by the reconstruction once the literals are sorted by variable
 };
 
+// One cube of a CUBES entry: the existential and either the universals that dominate it
+// (G_CUBES) or the conjunction of the universals it depends on (S_CUBES).
+struct LogCube {
+    int variable = 0;
+    std::vector<int> dominators;
+    bdd::Bdd cube;
+};
+
+// One entry, owned by the consumer from delivery to release. Every BDD holds its own
+// reference; destroying (or releasing) the entry drops them.
 struct LogEntry {
     int kind = LOG_UNKNOWN;
     int id = 0;
-    // G_CUBES: cubes[i].literals[0] is the variable, the rest its dominating universals.
-    // S_CUBES: cubes[i].literals = {variable}, cubes[i].bdd = its cube.
-    std::vector<LogClause> cubes;
+    std::vector<LogCube> cubes;  // G_CUBES, S_CUBES
     // G_RES / S_RES: the pivot, the positive and the negative clauses.
     int variable = 0;
     std::vector<LogClause> positive;
@@ -71,17 +81,37 @@ enum LogStatus {
     LOG_SYNC_LOST = 6,
     LOG_UNKNOWN_KIND = 7,
     LOG_RECONSTRUCTION_FAILURE = 8,
-    // Malformed payloads (beyond the classic table).
+    // Malformed payloads.
+    LOG_BAD_PAYLOAD = 9,         // a payload integer or text line does not parse
+    LOG_BAD_COUNT = 10,          // a count is negative or larger than the data left
+    LOG_BAD_BDD = 11,            // an embedded dump cannot be loaded
+    LOG_FEW_ROOTS = 12,          // a dump has fewer roots than the entry needs
+    LOG_BAD_VARIABLE = 13,       // a literal or variable outside 1..N-1
+    LOG_DEEP_HYPOTHESIS = 14,    // more universal hypotheses than the stack holds
+    LOG_BAD_CNF_VARIABLE = 15,   // a CNF variable no row or cube of the encoding covers
+    LOG_UNIVERSAL_ASSIGNED = 16, // a universal where only an existential can stand
+    LOG_BAD_CUBE = 17,           // an S_CUBES cube is not a conjunction of variables
+    LOG_NOT_READABLE = 18,       // the file cannot be opened
+    LOG_STATUS_COUNT = 19,
 };
+
+// The message of a status (the table of the reader).
+const char* logStatusMessage(int status);
 
 struct LogReader;  // defined in inputs/log_reader.cpp
 
+using LogReaderPtr = std::unique_ptr<LogReader, void (*)(LogReader*)>;
+
 // Opens the log and parses header and trailer; problems are reported through the status.
-std::unique_ptr<LogReader, void (*)(LogReader*)> logOpen(const std::string& path);
+LogReaderPtr logOpen(const std::string& path);
 
 bool logIsError(const LogReader& r);
+int logStatus(const LogReader& r);
 const char* logStatusText(const LogReader& r);
-const char* logLastLine(const LogReader& r);
+const char* logLastLine(const LogReader& r);  // as read, line end included
+// For consumers that find an entry malformed: the status and its message are then the
+// reader's, reported like any reading error.
+void logSetStatus(LogReader& r, int status);
 
 const std::string& logFormula(const LogReader& r);
 int logNumVars(const LogReader& r);          // N: internal slots, slot 0 included
@@ -93,11 +123,17 @@ double logSolverTime(const LogReader& r);
 long logTrailerId(const LogReader& r);
 long logCurrentId(const LogReader& r);
 bool logAtFirstEntry(const LogReader& r);  // the current entry's back offset is 0
+bool logBinary(const LogReader& r);        // "binary" storage mode
 
 // The manager into which embedded BDDs are loaded; set before the first read.
 void logInstallManager(LogReader& r, bdd::Manager* manager);
 
-// The previous entry (the first call: the last one before the trailer).
+// The previous entry (the first call: the last one before the trailer). Kind 0 when
+// there is none or the reader ran into an error.
 LogEntry logReadPrevious(LogReader& r);
 
+// Drops the entry's payload and its BDD references now.
+void logRelease(LogEntry& entry);
+
+// Closes the stream. Status, last line and header data stay readable.
 void logClose(LogReader& r);
