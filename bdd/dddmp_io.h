@@ -40,6 +40,7 @@ class Out {
             flush();
             if (text.size() > sizeof buf_) {
                 if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) ok_ = false;
+                written_ += text.size();
                 return;
             }
         }
@@ -81,8 +82,11 @@ class Out {
     }
     void flush() {
         if (used_ && std::fwrite(buf_, 1, used_, fp_) != used_) ok_ = false;
+        written_ += used_;
         used_ = 0;
     }
+    // Bytes handed over so far, buffered ones included.
+    long written() const { return static_cast<long>(written_ + used_); }
     // Flushes this buffer and the stream's; true when every write succeeded.
     bool finish() {
         flush();
@@ -94,6 +98,7 @@ class Out {
     std::FILE* fp_;
     char buf_[1 << 16];
     std::size_t used_ = 0;
+    std::size_t written_ = 0;
     bool ok_ = true;
 };
 
