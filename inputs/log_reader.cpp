@@ -537,7 +537,7 @@ bool readHeader(LogReader& r) {
     r.formula = name.substr(1, name.size() - 2);
 
     std::string format;
-    if (!match(nullptr, fp, "# dump format:") || !scanToken(fp, &format)) {
+    if (!match(nullptr, fp, "\n# dump format:") || !scanToken(fp, &format)) {
         setStatus(r, LOG_BAD_HEADER);
         return false;
     }
@@ -553,7 +553,7 @@ bool readHeader(LogReader& r) {
     r.mode = settings().dddmpMode;
 
     long n = 0, u = 0;
-    if (!match(nullptr, fp, "# vars: (") || !scanLong(fp, &n) || !match(nullptr, fp, ",") || !scanLong(fp, &u) ||
+    if (!match(nullptr, fp, "\n# vars: (") || !scanLong(fp, &n) || !match(nullptr, fp, ",") || !scanLong(fp, &u) ||
         !match(nullptr, fp, ")\n\n")) {
         setStatus(r, LOG_BAD_HEADER);
         return false;
@@ -572,7 +572,7 @@ bool readHeader(LogReader& r) {
     r.numVars = static_cast<int>(n);
     r.numUniv = static_cast<int>(u);
 
-    if (!match(nullptr, fp, "# universals:")) {
+    if (!match(nullptr, fp, "\n# universals:")) {
         setStatus(r, LOG_BAD_HEADER);
         return false;
     }
@@ -588,7 +588,7 @@ bool readHeader(LogReader& r) {
         r.universals[k] = v;
     }
 
-    if (!match(nullptr, fp, "# int/ext mapping:")) {
+    if (!match(nullptr, fp, "\n# int/ext mapping:")) {
         setStatus(r, LOG_BAD_HEADER);
         return false;
     }
