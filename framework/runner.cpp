@@ -45,23 +45,24 @@ int applyTokens(const InstanceFramework& framework, int tokenCount, const char* 
 int runInProcess(const std::string& path, const InstanceFramework& framework, int tokenCount,
                  const char* const* tokens) {
     ++g_instances;
+    // The line is applied first, so that its verbosity governs the instance's own line too.
+    bool process = applyTokens(framework, tokenCount, tokens);
     steps::open("Processing \"" + path + "\"... ");
-    int code = 0;  // a line that asked for a text instead processes nothing
-    if (applyTokens(framework, tokenCount, tokens)) code = framework.processInstance(path);
+    int code = process ? framework.processInstance(path) : 0;  // 0: the line asked for a text
     closeWithOutcome(framework, code);
     return code;
 }
 
 [[noreturn]] void runChild(const std::string& path, const InstanceFramework& framework, int tokenCount,
                            const char* const* tokens) {
+    bool process = applyTokens(framework, tokenCount, tokens);
     steps::presetNextCounter(g_instances - 1);
     // Long paths keep their end, where the instance's own name is.
     if (path.size() > 70)
         steps::open("Processing \"..." + path.substr(path.size() - 67) + "\"... ");
     else
         steps::open("Processing \"" + path + "\"... ");
-    int code = 0;  // a line that asked for a text instead processes nothing
-    if (applyTokens(framework, tokenCount, tokens)) code = framework.processInstance(path);
+    int code = process ? framework.processInstance(path) : 0;  // 0: the line asked for a text
     closeWithOutcome(framework, code);
     std::fflush(stdout);
     std::_Exit(outcome::exitStatus(code));
@@ -120,9 +121,12 @@ int runForked(const std::string& path, const InstanceFramework& framework, int t
     bool ended = awaitEnd(pid);
     disarm(armed);
     if (!ended || !reap(pid, &status)) {
-        // Never leave a child behind: stop it and collect it.
-        kill(pid, SIGKILL);
-        reap(pid, &status);
+        // Never leave a child behind: stop it and collect it. ECHILD means it is no longer
+        // ours to collect (already reaped), and its id may belong to another process now.
+        if (errno != ECHILD) {
+            kill(pid, SIGKILL);
+            reap(pid, &status);
+        }
         g_child = 0;
         return outcome::Error;
     }

@@ -46,9 +46,13 @@ bool beginResult() {
     return true;
 }
 
-void endResult() {
-    g_lineClosed = true;
-    std::fflush(stdout);
+// A silent step's result leaves the line state alone: the enclosing shown step still
+// closes on its own line.
+void endResult(bool printed) {
+    if (printed) {
+        g_lineClosed = true;
+        std::fflush(stdout);
+    }
     --g_depth;
 }
 
@@ -71,23 +75,26 @@ void open(const std::string& title) {
 }
 
 void close() {
-    if (beginResult()) std::printf("[OK, %.2fs]", elapsed(g_depth));
-    endResult();
+    bool printed = beginResult();
+    if (printed) std::printf("[OK, %.2fs]", elapsed(g_depth));
+    endResult(printed);
 }
 
 void close(const std::string& text) {
-    if (beginResult()) std::printf("[OK, %s, %.2fs]", text.c_str(), elapsed(g_depth));
-    endResult();
+    bool printed = beginResult();
+    if (printed) std::printf("[OK, %s, %.2fs]", text.c_str(), elapsed(g_depth));
+    endResult(printed);
 }
 
 void closeWithShare(const std::string& text) {
-    if (beginResult()) {
+    bool printed = beginResult();
+    if (printed) {
         double seconds = elapsed(g_depth);
         // A step that took no measurable time has no reordering share to speak of.
         double share = seconds > 0.0 ? 100.0 * g_reorderSeconds / seconds : 0.0;
         std::printf("[OK, %s, %.2fs, %.2f%% in %s]", text.c_str(), seconds, share, "BDD");
     }
-    endResult();
+    endResult(printed);
 }
 
 bool shown() { return settings().verbosity >= g_depth; }
