@@ -14,5 +14,5 @@ int expEvaluationStage(QBModel& model);
 void expDumpStage(QBModel& model, const std::string& qbmPath, int evaluated);
 
 // For a direct list of exactly one expression: true, with the code that replaces the
-// instance's result.
+// instance's result (-1 when the expression failed the argument check).
 bool expSingleDirectResult(int* code);

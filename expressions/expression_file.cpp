@@ -1,0 +1,93 @@
+// Expression-file mode. A parsed line comes out as the expression as written, " = ",
+// the results text, one blank and the rest of the line; a line that is no expression
+// text is copied unchanged; a line of 1,023 characters or more ends the processing.
+#include "expressions/expression_file.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "expressions/dumps.h"
+#include "expressions/evaluate.h"
+#include "expressions/parser.h"
+#include "files/output_file.h"
+#include "inputs/input_kinds.h"
+#include "pipeline/steps.h"
+#include "runcontrol/settings.h"
+
+namespace {
+
+constexpr int kLineBuffer = 1024;
+
+struct GzCloser {
+    void operator()(gzFile f) const { gzclose(f); }
+};
+
+struct ListDeleter {
+    void operator()(ExpList* list) const { expListFree(list); }
+};
+
+void runDumps(const QBModel& model, const ExpList& list, const std::string& base) {
+    if (!list.direct()) {
+        if (settings().dumpExpBdd) expDumpBdd(model, list, base);
+        if (settings().dumpExpCnf) expDumpCnf(model, list, base);
+        if (settings().dumpExpDot) expDumpDot(model, list, base);
+    } else if (settings().dumpDirExp) {
+        expDumpDirect(model, list, base);
+    }
+}
+
+}  // namespace
+
+std::string expEvaluateFile(const QBModel& model, const std::string& fileName) {
+    std::unique_ptr<gzFile_s, GzCloser> in(gzopen(fileName.c_str(), "r"));
+    if (!in) return "cannot read \"" + fileName + "\"";
+    std::string resultName = inputs::resultName(fileName);
+    OutputFile out(resultName, "w");
+    if (!out.ok()) return out.error();
+    std::FILE* fp = out.stream();
+    char line[kLineBuffer];
+    char text[kLineBuffer];
+    for (int k = 1; gzgets(in.get(), line, kLineBuffer) != nullptr; ++k) {
+        std::size_t length = std::strlen(line);
+        if (length >= kLineBuffer - 1) break;
+        // The line is parsed without its newline: a literal takes in everything up to
+        // the next delimiter, and would otherwise take the newline into the expression
+        // as written, leaving none for the end of the result line.
+        bool newline = length > 0 && line[length - 1] == '\n';
+        if (newline) line[length - 1] = '\0';
+        std::unique_ptr<ExpList, ListDeleter> list(expParseList(line));
+        if (newline) line[length - 1] = '\n';
+        if (!list) {
+            std::fputs(line, fp);
+            continue;
+        }
+        expFormatList(text, sizeof text, list.get(), -1, false);
+        steps::open(text);
+        std::fwrite(line, 1, static_cast<std::size_t>(list->textLength), fp);
+        std::fputs(" = ", fp);
+        bool ok = expCheckArgs(model, *list) && expEvaluateList(model, *list);
+        if (ok) {
+            expFormatResults(text, sizeof text, list.get(), -1);
+            if (settings().verbosity <= 3) steps::print("= %s ", text);
+            steps::close();
+            if (settings().dumpExpBdd || settings().dumpExpDot || settings().dumpExpCnf) {
+                steps::open("Dump to file");
+                runDumps(model, *list, inputs::lineName(resultName, k));
+                steps::close();
+            }
+        } else {
+            std::snprintf(text, sizeof text, " [ERROR] ");
+            steps::close("Evaluation error");
+        }
+        std::fprintf(fp, "%s %s", text, line + list->textLength);
+    }
+    int status = Z_OK;
+    gzerror(in.get(), &status);
+    // A damaged compressed file ends the reading early: its results would be partial.
+    if (status != Z_OK && status != Z_STREAM_END) return "cannot read \"" + fileName + "\"";
+    if (!out.commit()) return out.error();
+    return "";
+}
