@@ -1,11 +1,227 @@
+// The instance pipeline: certificate from a log (reconstruction) or a QBM file, the
+// checks, the optional final reordering, expressions, stripping, the dumps, removals and
+// the report line.
 #include "pipeline/pipeline.h"
 
-#include <cstdio>
+#include <sys/stat.h>
 
+#include <cstdio>
+#include <memory>
+
+#include "certificate/reconstruct.h"
+#include "certificate/strip.h"
+#include "certification/checks.h"
+#include "expressions/stage.h"
+#include "files/certificate_dot.h"
+#include "files/qbm.h"
+#include "files/qdc.h"
+#include "files/report.h"
+#include "inputs/input_kinds.h"
+#include "inputs/log_reader.h"
 #include "outcomes/outcome.h"
 #include "pipeline/steps.h"
+#include "runcontrol/settings.h"
 
-int processInstance(const std::string&) {
-    steps::print("certification is not built yet ");
-    return outcome::Error;
+namespace {
+
+constexpr int kReorderNone = 1;
+
+// What the log tells beyond the certificate, for the report line.
+struct LogFacts {
+    double solverTime = 0.0;
+    long trailerId = 0;
+};
+
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+std::unique_ptr<QBModel> certificateFromLog(const std::string& logPath, LogFacts& facts) {
+    steps::open("Model reconstruction and certification.");
+    LogReaderPtr reader = logOpen(logPath);
+    if (logIsError(*reader)) {
+        steps::close(std::string("Error: ") + logStatusText(*reader));
+        return nullptr;
+    }
+    std::unique_ptr<QBModel> model = reconstructModel(*reader);
+    if (logIsError(*reader)) {
+        steps::close(std::string("Error: ") + logStatusText(*reader) + " at line \"" +
+                     withoutLineEnd(logLastLine(*reader)) + "\"");
+        return nullptr;
+    }
+    if (!model) {
+        steps::close("Error: Reconstruction failure");
+        return nullptr;
+    }
+    facts.solverTime = logSolverTime(*reader);
+    facts.trailerId = logTrailerId(*reader);
+    return model;
+}
+
+std::unique_ptr<QBModel> certificateFromQbm(const std::string& qbmPath) {
+    steps::open("Certification");
+    QbmRead read = readQbm(qbmPath);
+    if (!read.model) {
+        steps::close("Error: " + read.error);
+        return nullptr;
+    }
+    return std::move(read.model);
+}
+
+// The formula a certificate records, as found: a relative path is looked up from the
+// working directory first and then from the directory of the input it came from.
+std::string recordedFormula(const std::string& recorded, const std::string& inputPath) {
+    if (recorded.empty() || recorded[0] == '/' || inputs::formulaExists(recorded)) return recorded;
+    std::size_t slash = inputPath.rfind('/');
+    if (slash == std::string::npos) return recorded;
+    std::string beside = inputPath.substr(0, slash + 1) + recorded;
+    return inputs::formulaExists(beside) ? beside : recorded;
+}
+
+// Steps 5 and 6: the checks and, for a consistent certificate, the final reordering.
+// Returns the valid flag.
+bool certify(QBModel& model, const std::string& formulaPath) {
+    if (!certification::consistencyCheck(model)) {
+        steps::closeWithShare("\nCertificate is INCONSISTENT");
+        return false;
+    }
+    bool valid = true;
+    if (!inputs::formulaExists(formulaPath)) {
+        steps::close("Verification skipped, cannot parse \"" + formulaPath + "\"");
+    } else if (!settings().check) {
+        steps::close("Verification skipped as requested");
+    } else if (certification::validityCheck(model, formulaPath)) {
+        steps::closeWithShare("Certificate is VALID");
+    } else {
+        steps::closeWithShare("Certificate is INVALID");
+        valid = false;
+    }
+    if (settings().reorderFinal != kReorderNone) {
+        steps::open("Additional reordering");
+        leaveReconstructionPhase();
+        model.manager->enableReordering(reorderCurrent());
+        steps::close();
+    }
+    return valid;
+}
+
+long fileSize(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+}
+
+// One file of "Dump to file:": its step, closed with the writer's success text or with
+// its failure message. False when the file was not written.
+template <typename Write>
+bool dumpStep(const std::string& title, Write write) {
+    steps::open(title);
+    std::string error;
+    std::string done;
+    bool ok = write(&error, &done);
+    if (!ok)
+        steps::close(error);
+    else if (done.empty())
+        steps::close();
+    else
+        steps::close(done);
+    return ok;
+}
+
+struct Dumps {
+    bool failed = false;      // some file could not be written
+    bool qbmWritten = false;  // the QBM file is complete under its name
+};
+
+Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath, int evaluated) {
+    Dumps result;
+    const Settings& s = settings();
+    auto deriveQbm = [&] {
+        if (qbmPath.empty()) qbmPath = inputs::logToQbmName(logPath);
+    };
+    steps::open("Dump to file:");
+    if (s.dumpQbmBdd) {
+        deriveQbm();
+        bool ok = dumpStep("QBM representation: \"" + qbmPath + "\"", [&](std::string* error, std::string* done) {
+            if (!writeQbm(model, qbmPath, error)) return false;
+            char text[96];
+            std::snprintf(text, sizeof text, "%li node%s, %.1f KBytes", model.nodeCount,
+                          model.nodeCount == 1 ? "" : "s", static_cast<double>(fileSize(qbmPath)) / 1024.0);
+            *done = text;
+            return true;
+        });
+        result.qbmWritten = ok;
+        result.failed |= !ok;
+    }
+    if (s.dumpQbmDot) {
+        deriveQbm();
+        std::string dot = inputs::dotName(qbmPath);
+        result.failed |= !dumpStep("DOT representation: \"" + dot + "\"", [&](std::string* error, std::string*) {
+            return writeCertificateDot(model, dot, error);
+        });
+    }
+    if (s.dumpQdc) {
+        deriveQbm();
+        std::string qdc = inputs::qbmToQdcName(qbmPath);
+        result.failed |= !dumpStep("QDC representation: \"" + qdc + "\"", [&](std::string* error, std::string*) {
+            return writeQdc(model, qdc, error);
+        });
+    }
+    expDumpStage(model, qbmPath, evaluated);
+    steps::close();
+    return result;
+}
+
+}  // namespace
+
+int processInstance(const std::string& path) {
+    std::string logPath = inputs::isLogFile(path) ? path : "";
+    std::string qbmPath = logPath.empty() && inputs::isQbmFile(path) ? path : "";
+    std::string formulaPath = settings().qbfPath;
+    bool logInput = !logPath.empty();
+    if (!logInput && qbmPath.empty()) {
+        steps::open("Certification");
+        steps::close("Error: \"" + path + "\" is neither a solver log nor a QBM file");
+        return outcome::Error;
+    }
+
+    LogFacts facts;
+    std::unique_ptr<QBModel> model = logInput ? certificateFromLog(logPath, facts) : certificateFromQbm(qbmPath);
+    if (!model) return outcome::Error;
+    if (logInput) {
+        setCheck(1);
+        // The log itself is removed only once the QBM file written from it is complete
+        // (after the dumps), so that a failed write never loses the certificate.
+        if (!anyQbmDump()) setDumpQbmBdd(1);
+    }
+    if (formulaPath.empty()) formulaPath = recordedFormula(model->formula, path);
+    if (!settings().expressions && settings().expressionFile.empty()) setCheck(1);
+
+    bool valid = certify(*model, formulaPath);
+    int evaluated = expEvaluationStage(*model);
+    stripVariables(*model, settings().varLow, settings().varHigh);
+
+    Dumps dumps;
+    if (logInput || anyDump()) dumps = dumpFiles(*model, qbmPath, logPath, evaluated);
+
+    if (logInput && settings().removeLog) {
+        if (dumps.qbmWritten) {
+            std::remove(logPath.c_str());
+        } else {
+            steps::open("Log \"" + logPath + "\" kept");
+            steps::close("no QBM file was written");
+        }
+    }
+    if (settings().removeQbm && !qbmPath.empty()) std::remove(qbmPath.c_str());
+
+    int result = valid ? outcome::True : outcome::False;
+    int direct = 0;
+    if (expSingleDirectResult(&direct)) result = direct;
+    if (dumps.failed) result = outcome::Error;
+
+    if (logInput && settings().report && inputs::formulaExists(formulaPath))
+        report::appendReportLine(formulaPath, facts.solverTime, model->reconstructionTime,
+                                 model->consistencyTime + model->validityTime, facts.trailerId, model->nodeCount,
+                                 valid ? "VALID" : "INVALID");
+    return result;
 }

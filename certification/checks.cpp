@@ -1,0 +1,142 @@
+// Consistency, dependency and clause checks of a certificate.
+#include "certification/checks.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "bdd/dddmp.h"
+#include "files/output_file.h"
+#include "outcomes/clocks.h"
+#include "pipeline/steps.h"
+
+namespace certification {
+
+namespace {
+
+// The internal variable of an external number, 0 when the certificate does not know it.
+int internalOf(const QBModel& model, int external) {
+    if (!model.knowsExternal(external)) return 0;
+    int v = model.extToInt[external];
+    return v < model.numVars && v < static_cast<int>(model.univIndex.size()) ? v : 0;
+}
+
+bool hasFunction(const QBModel& model, int v) {
+    return v < static_cast<int>(model.posBdd.size()) && v < static_cast<int>(model.negBdd.size()) &&
+           !model.posBdd[v].isNull() && !model.negBdd[v].isNull();
+}
+
+void reportFailingClause(const QBModel& model, const int* literals, int count, const bdd::Bdd& s,
+                         const bdd::Bdd& h, const bdd::Bdd& r) {
+    OutputFile dot("bdd_test.dot");
+    bool written = dot.ok() && dddmp::dumpDot(dot.stream(), {s, h, r}, {},
+                                              {"satIndexSet", "univHypothesis", "alwaysSat"});
+    if (!written) dot.fail();
+    bool committed = dot.commit();
+    std::fputs("Non-sat clause: ", stdout);
+    for (int i = 0; i < count; ++i) {
+        int e = literals[i];
+        int v = internalOf(model, std::abs(e));
+        bool universal = v != 0 && model.univIndex[v] != 0;
+        std::printf("%s%i(orig:%i) ", universal ? "A" : "E", e < 0 ? -v : v, e);
+    }
+    if (!committed) std::printf("(%s) ", dot.error().c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int consistencyCheck(QBModel& model) {
+    steps::open("Consistency check       ");
+    double start = clocks::checkMicros();
+    steps::Progress progress;
+    progress.start();
+    long k = 0;
+    for (int i = 1; i < model.numVars; ++i) {
+        if (!hasFunction(model, i)) continue;
+        bool conflict = !(model.posBdd[i] & model.negBdd[i]).isZero();
+        ++k;
+        progress.update(k, model.numVars);
+        if (conflict) {
+            steps::close("Problem with variable " + std::to_string(model.intToExt[i]));
+            return 0;
+        }
+    }
+    progress.finish();
+    steps::close();
+    model.consistencyTime = clocks::checkSecondsSince(start);
+    return 1;
+}
+
+int clauseCheck(const QBModel& model, const int* literals, int count) {
+    bdd::Bdd h = bdd::one();
+    bdd::Bdd s = bdd::zero();
+    bool universals = false;
+    for (int i = 0; i < count; ++i) {
+        int e = literals[i];
+        int v = internalOf(model, std::abs(e));
+        if (v == 0) continue;  // unknown to the certificate: it contributes nothing
+        if (int u = model.univIndex[v]) {
+            // The value of u that falsifies the literal.
+            bdd::Bdd x = bdd::ithVar(u);
+            h &= e > 0 ? !x : x;
+            universals = true;
+        } else if (hasFunction(model, v)) {
+            const bdd::Bdd& f = e > 0 ? model.posBdd[v] : model.negBdd[v];
+            if (f.isOne()) return 1;  // satisfied in every scenario
+            s |= f;
+        }
+    }
+    bdd::Bdd r = universals ? bdd::cofactor(s, h) : s;
+    if (r.isOne()) return 1;
+    reportFailingClause(model, literals, count, s, h, r);
+    return 0;
+}
+
+int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix) {
+    int blocks = static_cast<int>(prefix.blockKind.size());
+    auto blockOf = [&](int internal) {
+        int e = model.intToExt[internal];
+        return e > 0 && e < static_cast<int>(prefix.block.size()) ? prefix.block[e] : 0;
+    };
+    // later[b]: the universals quantified in blocks after b, computed once per block.
+    std::vector<bdd::Bdd> later(static_cast<std::size_t>(blocks));
+    for (int x = 1; x < model.numVars; ++x) {
+        if (model.univIndex[x] != 0 || !hasFunction(model, x)) continue;
+        int b = blockOf(x);
+        if (b > 0 && prefix.blockKind[b] == 'a') {
+            steps::print("Problem, variable %i is universal in the formula ", model.intToExt[x]);
+            return 0;
+        }
+        if (later[b].isNull()) {
+            bdd::Bdd cube = bdd::one();
+            for (int k = 1; k <= model.numUniv; ++k)
+                if (blockOf(model.univVar[k]) > b) cube &= bdd::ithVar(k);
+            later[b] = cube;
+        }
+        if (later[b].isOne()) continue;
+        bdd::Bdd t = bdd::exist(model.posBdd[x], later[b]);
+        bdd::Bdd f = bdd::exist(model.negBdd[x], later[b]);
+        if (!(t & f).isZero()) {
+            steps::print("Problem, variable %i depends on a later universal ", model.intToExt[x]);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int validityCheck(QBModel& model, const std::string& formulaPath) {
+    steps::open("Validity check          ");
+    double start = clocks::checkMicros();
+    qdimacs::Expect expect;
+    expect.numVars = model.numVars;
+    expect.maxKnown = static_cast<int>(model.extToInt.size()) - 1;
+    const QBModel& m = model;
+    int result = qdimacs::read(
+        formulaPath, expect, [&m](const int* literals, int count) { return clauseCheck(m, literals, count); },
+        [&m](const qdimacs::Prefix& prefix) { return dependencyCheck(m, prefix); });
+    steps::close();
+    model.validityTime = clocks::checkSecondsSince(start);
+    return result;
+}
+
+}  // namespace certification

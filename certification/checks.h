@@ -1,0 +1,28 @@
+// The two checks of a certificate: consistency (no existential is true and false in the
+// same universal scenario) and validity against the formula (every clause holds in every
+// universal scenario, and no existential depends on a universal quantified after it).
+#pragma once
+
+#include <string>
+
+#include "certificate/model.h"
+#include "inputs/qdimacs_reader.h"
+
+namespace certification {
+
+// Step "Consistency check       ": 1 when consistent; 0 at the first conflicting variable.
+int consistencyCheck(QBModel& model);
+
+// Step "Validity check          ": 1 when the prefix allows every existential's function
+// and every clause of the formula holds; 0 otherwise (the reason is on the step's line).
+int validityCheck(QBModel& model, const std::string& formulaPath);
+
+// One clause in the formula's numbering: 1 when it holds. A failing clause prints
+// "Non-sat clause: ..." and leaves the drawing "bdd_test.dot" in the working directory.
+int clauseCheck(const QBModel& model, const int* literals, int count);
+
+// Every existential x whose true and false sets, with the universals quantified after x
+// abstracted away, are disjoint: 1. Otherwise a message naming x and 0.
+int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix);
+
+}  // namespace certification

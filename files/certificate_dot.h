@@ -1,0 +1,20 @@
+// DOT drawings of a certificate's BDDs: the shared writer (also used by the expression
+// dumps) and the drawing of the whole certificate.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bdd/engine.h"
+#include "certificate/model.h"
+
+// Draws the roots with their names; BDD variable k is named "a" followed by the external
+// number of the k-th universal. False, with *error saying why and nothing under the final
+// name, when the file cannot be written.
+bool writeDot(const QBModel& model, const std::string& path, const std::vector<bdd::Bdd>& roots,
+              const std::vector<std::string>& rootNames, std::string* error);
+
+// The in-scope existentials, consecutive ones with the same or the complementary
+// function drawn as one group: the true set named "e1 !e2 ...", the false set (unless it
+// is the complement of the true set) named with the prefixes exchanged.
+bool writeCertificateDot(const QBModel& model, const std::string& path, std::string* error);

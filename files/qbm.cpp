@@ -1,0 +1,290 @@
+// QBM file writer and reader.
+#include "files/qbm.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "bdd/dddmp.h"
+#include "files/output_file.h"
+#include "runcontrol/settings.h"
+
+namespace {
+
+constexpr const char* kVersion = "1.3";
+// Header lines 1 to 5 are short; the formula line may hold a long path.
+constexpr std::size_t kHeaderLine = 10000;
+// Same bound as the solver log's numbering: far above any formula, and it keeps the
+// external-number table of a hostile file small.
+constexpr long kMaxExternal = 1L << 24;
+
+bool inScope(const QBModel& model, int v) {
+    return model.inScope.empty() || (v < static_cast<int>(model.inScope.size()) && model.inScope[v]);
+}
+
+bdd::Bdd functionOr0(const std::vector<bdd::Bdd>& table, int v) {
+    return v < static_cast<int>(table.size()) && !table[v].isNull() ? table[v] : bdd::zero();
+}
+
+}  // namespace
+
+bool writeQbm(QBModel& model, const std::string& path, std::string* error) {
+    bool binary = settings().dddmpMode == 'B';
+    OutputFile out(path, "wb");
+    if (!out.ok()) {
+        if (error) *error = out.error();
+        return false;
+    }
+    std::FILE* fp = out.stream();
+    std::fprintf(fp, "# QBM file, %s\n", kVersion);
+    std::fprintf(fp, "# solver: Tobrin\n");
+    std::fprintf(fp, "# formula: \"%s\"\n", model.formula.c_str());
+    std::fprintf(fp, "# complete: %s\n", model.complete ? "YES" : "NO");
+    std::fprintf(fp, "# dump format: %s\n", binary ? "binary" : "text");
+    std::fprintf(fp, "# universals[%i]: ", model.numUniv);
+    for (int k = 1; k <= model.numUniv; ++k) std::fprintf(fp, "%i ", model.intToExt[model.univVar[k]]);
+    std::fputc('\n', fp);
+
+    std::vector<int> existentials;
+    std::vector<bdd::Bdd> roots;
+    for (int v = 1; v < model.numVars; ++v) {
+        if (model.univIndex[v] != 0 || !inScope(model, v)) continue;
+        existentials.push_back(model.intToExt[v]);
+        roots.push_back(functionOr0(model.posBdd, v));
+        roots.push_back(functionOr0(model.negBdd, v));
+    }
+    std::fprintf(fp, "# existentials[%zu]: ", existentials.size());
+    for (int e : existentials) std::fprintf(fp, "%i ", e);
+    std::fputc('\n', fp);
+
+    dddmp::StoreOptions options;
+    options.mode = binary ? 'B' : 'A';
+    options.varInfo = dddmp::VarIds;
+    if (!dddmp::storeArray(fp, roots, options)) out.fail();
+    model.nodeCount = dddmp::sharingSize(roots);
+    if (!out.commit()) {
+        if (error) *error = out.error();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+class QbmReader {
+  public:
+    explicit QbmReader(const std::string& path) : path_(path) {}
+    ~QbmReader() {
+        if (fp_) std::fclose(fp_);
+    }
+    QbmRead run();
+
+  private:
+    bool fail(const std::string& text) {
+        if (error_.empty()) error_ = text;
+        return false;
+    }
+    // One header line without its line end; false at the end of the file or when too long.
+    bool line(std::string& out);
+    // "# key..." with the key as given.
+    bool headerLine(const char* key, std::string& rest);
+    // "# name[%i]: " then that many numbers, then the line end.
+    bool numberList(const char* name, std::vector<long>& numbers);
+    long bytesLeft() const {
+        long pos = std::ftell(fp_);
+        return pos < 0 || size_ < pos ? 0 : size_ - pos;
+    }
+
+    const std::string& path_;
+    std::FILE* fp_ = nullptr;
+    long size_ = 0;
+    std::string error_;
+};
+
+bool QbmReader::line(std::string& out) {
+    out.clear();
+    for (int c; (c = getc_unlocked(fp_)) != EOF;) {
+        if (c == '\n') return true;
+        if (out.size() >= kHeaderLine) return fail("header line too long");
+        out.push_back(static_cast<char>(c));
+    }
+    return !out.empty() || fail("header cut short");
+}
+
+bool QbmReader::headerLine(const char* key, std::string& rest) {
+    std::string text;
+    if (!line(text)) return false;
+    std::size_t n = std::strlen(key);
+    if (text.compare(0, n, key) != 0) return fail(std::string("no \"") + key + "\" line");
+    rest = text.substr(n);
+    return true;
+}
+
+bool QbmReader::numberList(const char* name, std::vector<long>& numbers) {
+    // Read from the stream directly: the lists of large certificates are long lines.
+    std::string lead = std::string("# ") + name + "[";
+    for (char want : lead)
+        if (getc_unlocked(fp_) != want) return fail(std::string("no \"# ") + name + "\" line");
+    long count = 0;
+    int c = getc_unlocked(fp_);
+    bool digits = false;
+    while (c >= '0' && c <= '9') {
+        if (count <= kMaxExternal) count = count * 10 + (c - '0');
+        digits = true;
+        c = getc_unlocked(fp_);
+    }
+    if (!digits || c != ']' || getc_unlocked(fp_) != ':') return fail(std::string("bad ") + name + " line");
+    // Every listed number takes at least two bytes.
+    if (count > bytesLeft() / 2) return fail(std::string("bad ") + name + " count");
+    numbers.clear();
+    numbers.reserve(static_cast<std::size_t>(count));
+    c = getc_unlocked(fp_);
+    for (long i = 0; i < count; ++i) {
+        while (c == ' ' || c == '\t') c = getc_unlocked(fp_);
+        long v = 0;
+        bool any = false;
+        while (c >= '0' && c <= '9') {
+            if (v <= kMaxExternal) v = v * 10 + (c - '0');
+            any = true;
+            c = getc_unlocked(fp_);
+        }
+        if (!any || v < 1 || v > kMaxExternal) return fail(std::string("bad number in the ") + name + " line");
+        numbers.push_back(v);
+    }
+    while (c == ' ' || c == '\t' || c == '\r') c = getc_unlocked(fp_);
+    if (c != '\n') return fail(std::string("bad ") + name + " line");
+    return true;
+}
+
+QbmRead QbmReader::run() {
+    QbmRead result;
+    fp_ = std::fopen(path_.c_str(), "rb");
+    if (!fp_) {
+        result.error = "cannot open \"" + path_ + "\"";
+        return result;
+    }
+    struct stat st {};
+    if (fstat(fileno(fp_), &st) == 0) size_ = static_cast<long>(st.st_size);
+
+    std::string version, solver, formula, complete, format;
+    std::vector<long> universals, existentials;
+    bool header = headerLine("# QBM file, ", version) &&
+                  (version == kVersion || fail("unsupported QBM version")) && headerLine("#", solver) &&
+                  headerLine("# formula:", formula) && headerLine("# complete:", complete) &&
+                  headerLine("# dump format:", format);
+    if (header) {
+        // The formula's words, joined by single blanks, between double quotes.
+        std::string joined;
+        for (std::size_t i = 0; i < formula.size();) {
+            while (i < formula.size() && (formula[i] == ' ' || formula[i] == '\t' || formula[i] == '\r')) ++i;
+            std::size_t j = i;
+            while (j < formula.size() && formula[j] != ' ' && formula[j] != '\t' && formula[j] != '\r') ++j;
+            if (j > i) {
+                if (!joined.empty()) joined += ' ';
+                joined += formula.substr(i, j - i);
+            }
+            i = j;
+        }
+        if (joined.size() < 2 || joined.front() != '"' || joined.back() != '"')
+            header = fail("bad formula line");
+        formula = header ? joined.substr(1, joined.size() - 2) : "";
+    }
+    auto word = [](const std::string& s) {
+        std::size_t i = s.find_first_not_of(" \t");
+        std::size_t j = s.find_last_not_of(" \t\r");
+        return i == std::string::npos ? std::string() : s.substr(i, j - i + 1);
+    };
+    char mode = 0;
+    if (header) {
+        std::string f = word(format);
+        if (f == "binary")
+            mode = 'B';
+        else if (f == "text")
+            mode = 'A';
+        else
+            header = fail("unknown dump format \"" + f + "\"");
+    }
+    header = header && numberList("universals", universals) && numberList("existentials", existentials);
+    if (!header) {
+        result.error = error_;
+        return result;
+    }
+    setDddmpMode(mode);
+
+    int numUniv = static_cast<int>(universals.size());
+    int numExist = static_cast<int>(existentials.size());
+    long maxExt = 0;
+    for (long e : universals) maxExt = std::max(maxExt, e);
+    for (long e : existentials) maxExt = std::max(maxExt, e);
+
+    auto model = std::make_unique<QBModel>();
+    model->manager = std::make_unique<bdd::Manager>(numUniv + 1);
+    int numVars = numExist + numUniv + 1;
+    allocateModelTables(*model, numVars, numUniv, static_cast<int>(maxExt), false);
+    model->formula = formula;
+    model->complete = word(complete) == "YES" ? 1 : 0;
+    model->numExist = numExist;
+    for (int k = 1; k <= numExist; ++k) {
+        int e = static_cast<int>(existentials[k - 1]);
+        if (model->extToInt[e] != 0) {
+            result.error = "variable " + std::to_string(e) + " listed twice";
+            return result;
+        }
+        model->extToInt[e] = k;
+        model->intToExt[k] = e;
+        model->existVar[k] = k;
+        model->existPos[k] = k;
+    }
+    for (int k = 1; k <= numUniv; ++k) {
+        int e = static_cast<int>(universals[k - 1]);
+        int v = numExist + k;
+        if (model->extToInt[e] != 0) {
+            result.error = "variable " + std::to_string(e) + " listed twice";
+            return result;
+        }
+        model->extToInt[e] = v;
+        model->intToExt[v] = e;
+        model->univVar[k] = v;
+        model->univIndex[v] = k;
+    }
+
+    dddmp::LoadResult loaded = dddmp::loadArray(fp_, mode);
+    if (!loaded.ok) {
+        result.error = "bad forest: " + loaded.error;
+        return result;
+    }
+    if (loaded.roots.size() != 2 * static_cast<std::size_t>(numExist)) {
+        result.error = "the forest has " + std::to_string(loaded.roots.size()) + " roots for " +
+                       std::to_string(numExist) + " existentials";
+        return result;
+    }
+    // Every function must be one of the universals alone.
+    bdd::Bdd all = bdd::one();
+    for (int k = 1; k <= numUniv; ++k) all &= bdd::ithVar(k);
+    for (const bdd::Bdd& root : loaded.roots) {
+        if (!bdd::exist(root, all).isConstant()) {
+            result.error = "the forest uses variables that are no universals";
+            return result;
+        }
+    }
+    model->nodeCount = dddmp::sharingSize(loaded.roots);
+    for (int k = 1; k <= numExist; ++k) {
+        model->posBdd[k] = std::move(loaded.roots[2 * (k - 1)]);
+        model->negBdd[k] = std::move(loaded.roots[2 * (k - 1) + 1]);
+    }
+    for (int v = numExist + 1; v < numVars; ++v) {
+        model->posBdd[v] = bdd::zero();
+        model->negBdd[v] = bdd::zero();
+    }
+    // A certificate read back carries no dependency information.
+    model->allUnivCube = bdd::Bdd();
+    result.model = std::move(model);
+    return result;
+}
+
+}  // namespace
+
+QbmRead readQbm(const std::string& path) { return QbmReader(path).run(); }

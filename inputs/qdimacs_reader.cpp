@@ -1,0 +1,324 @@
+// Streaming QDIMACS reader. One line at a time through zlib (plain files are read
+// transparently), a hand-written integer scanner, and a mark per known variable for
+// deduplication and tautologies, cleared by walking the clause.
+#include "inputs/qdimacs_reader.h"
+
+#include <zlib.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "outcomes/outcome.h"
+#include "pipeline/steps.h"
+
+namespace qdimacs {
+
+namespace {
+
+std::size_t g_lineSize = 10000;
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+enum class Token { End, Number, NotNumber };
+
+// Reads the next blank-separated token at p as a decimal integer (optional sign).
+// Values beyond the int range are reported as numbers too large for any formula
+// (LONG_MAX), which the callers reject as out of range.
+Token scan(const char*& p, long& value) {
+    while (isBlank(*p)) ++p;
+    if (*p == '\0') return Token::End;
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    }
+    if (*p < '0' || *p > '9') {
+        while (*p && !isBlank(*p)) ++p;
+        return Token::NotNumber;
+    }
+    long v = 0;
+    bool huge = false;
+    while (*p >= '0' && *p <= '9') {
+        if (v > (LONG_MAX - 9) / 10)
+            huge = true;
+        else
+            v = v * 10 + (*p - '0');
+        ++p;
+    }
+    if (*p && !isBlank(*p)) {
+        while (*p && !isBlank(*p)) ++p;
+        return Token::NotNumber;
+    }
+    if (huge || v > INT_MAX) v = LONG_MAX;
+    value = negative ? -v : v;
+    return Token::Number;
+}
+
+bool blankLine(const char* p) {
+    while (isBlank(*p)) ++p;
+    return *p == '\0';
+}
+
+enum class Attempt { Done, Failed, Restart };
+
+// One pass over the file at the current line size.
+class Pass {
+  public:
+    Pass(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
+         const PrefixCallback& onPrefix, steps::Progress& progress, bool& progressStarted)
+        : path_(path), expect_(expect), onClause_(onClause), onPrefix_(onPrefix), progress_(progress),
+          progressStarted_(progressStarted) {}
+    ~Pass() {
+        if (gz_) gzclose(gz_);
+    }
+
+    Attempt run();
+
+  private:
+    // The next line into the buffer; false at the end of the file. Sets restart_ when the
+    // line did not fit.
+    bool nextLine();
+    Attempt problem(const char* what);
+    Attempt readHeader();
+    Attempt readPrefix(bool& haveLine);
+    Attempt readClauses(bool haveLine);
+    // Adds a literal to the clause being read.
+    void addLiteral(int literal);
+    void clearMarks();
+
+    const std::string& path_;
+    const Expect& expect_;
+    const ClauseCallback& onClause_;
+    const PrefixCallback& onPrefix_;
+    steps::Progress& progress_;
+    bool& progressStarted_;
+
+    gzFile gz_ = nullptr;
+    std::vector<char> buffer_;
+    long line_ = 0;
+    bool restart_ = false;
+    long numVars_ = 0;  // V of the problem line
+    long numClauses_ = 0;
+    std::vector<int> marks_;  // known external variable -> literal seen in this clause
+    std::vector<int> literals_;
+    bool tautology_ = false;
+    Prefix prefix_;
+};
+
+bool Pass::nextLine() {
+    if (!gzgets(gz_, buffer_.data(), static_cast<int>(buffer_.size()))) return false;
+    ++line_;
+    if (std::strlen(buffer_.data()) == buffer_.size() - 1) {
+        restart_ = true;
+        return false;
+    }
+    return true;
+}
+
+Attempt Pass::problem(const char* what) {
+    steps::print("Problem, %s at line %li ", what, line_);
+    return Attempt::Failed;
+}
+
+Attempt Pass::run() {
+    buffer_.assign(g_lineSize, '\0');
+    gz_ = gzopen(path_.c_str(), "r");
+    if (!gz_) {
+        steps::print("Problem, cannot open \"%s\" ", path_.c_str());
+        return Attempt::Failed;
+    }
+    gzbuffer(gz_, 1 << 17);
+    Attempt a = readHeader();
+    if (a != Attempt::Done) return a;
+    bool haveLine = false;
+    a = readPrefix(haveLine);
+    if (a != Attempt::Done) return a;
+    return readClauses(haveLine);
+}
+
+Attempt Pass::readHeader() {
+    for (;;) {
+        if (!nextLine()) {
+            if (restart_) return Attempt::Restart;
+            steps::print("Problem, no problem line ");
+            return Attempt::Failed;
+        }
+        const char* p = buffer_.data();
+        if (*p == 'c' || blankLine(p)) continue;
+        if (*p != 'p') return problem("no problem line");
+        ++p;
+        while (isBlank(*p)) ++p;
+        if (std::strncmp(p, "cnf", 3) != 0 || !isBlank(p[3])) return problem("bad problem line");
+        p += 3;
+        long v = 0, c = 0, extra = 0;
+        if (scan(p, v) != Token::Number || scan(p, c) != Token::Number || scan(p, extra) != Token::End ||
+            v < 0 || c < 0 || v == LONG_MAX || c == LONG_MAX)
+            return problem("bad problem line");
+        numVars_ = v;
+        numClauses_ = c;
+        break;
+    }
+    std::size_t known = static_cast<std::size_t>(expect_.maxKnown < 0 ? 0 : expect_.maxKnown) + 1;
+    marks_.assign(known, 0);
+    prefix_.block.assign(known, 0);
+    prefix_.blockKind.assign(1, 0);
+    return Attempt::Done;
+}
+
+Attempt Pass::readPrefix(bool& haveLine) {
+    long quantified = 0;
+    haveLine = nextLine();
+    if (restart_) return Attempt::Restart;
+    while (haveLine && (buffer_[0] == 'a' || buffer_[0] == 'e')) {
+        int block = static_cast<int>(prefix_.blockKind.size());
+        prefix_.blockKind.push_back(buffer_[0]);
+        const char* p = buffer_.data();
+        while (*p && !isBlank(*p)) ++p;  // the quantifier letter
+        long v = 0;
+        for (Token t; (t = scan(p, v)) != Token::End;) {
+            if (t == Token::NotNumber) return problem("not a number");
+            if (v == 0) continue;
+            if (v < 0 || v > numVars_) {
+                char what[64];
+                std::snprintf(what, sizeof what, "variable %li out of range", v);
+                return problem(what);
+            }
+            if (v < static_cast<long>(prefix_.block.size())) {
+                if (prefix_.block[v] != 0) {
+                    char what[64];
+                    std::snprintf(what, sizeof what, "variable %li quantified twice", v);
+                    return problem(what);
+                }
+                prefix_.block[v] = block;
+            }
+            ++quantified;
+        }
+        haveLine = nextLine();
+        if (restart_) return Attempt::Restart;
+    }
+    if (quantified + 1 != expect_.numVars) {
+        steps::print("Problem, var number mismatch, in qbf:%li in log:%i ", quantified, expect_.numVars);
+        return Attempt::Failed;
+    }
+    if (onPrefix_ && !onPrefix_(prefix_)) return Attempt::Failed;
+    if (!progressStarted_) {
+        progress_.start();
+        progressStarted_ = true;
+    }
+    return Attempt::Done;
+}
+
+void Pass::addLiteral(int literal) {
+    int var = literal < 0 ? -literal : literal;
+    if (var < static_cast<int>(marks_.size())) {
+        int mark = marks_[var];
+        if (mark == 0) {
+            marks_[var] = literal;
+            literals_.push_back(literal);
+        } else if (mark != literal) {
+            tautology_ = true;
+        }
+        return;
+    }
+    // A variable the certificate does not know has no mark; clauses are short, so a walk
+    // over the literals read so far does the same.
+    for (int l : literals_) {
+        if (l == literal) return;
+        if (l == -literal) {
+            tautology_ = true;
+            return;
+        }
+    }
+    literals_.push_back(literal);
+}
+
+void Pass::clearMarks() {
+    for (int l : literals_) {
+        int var = l < 0 ? -l : l;
+        if (var < static_cast<int>(marks_.size())) marks_[var] = 0;
+    }
+    literals_.clear();
+    tautology_ = false;
+}
+
+Attempt Pass::readClauses(bool haveLine) {
+    long count = 0;
+    long unterminatedLine = 0;  // the last clause line, when it lacks its 0
+    for (; haveLine; haveLine = nextLine()) {
+        const char* p = buffer_.data();
+        // Comments may stand among the clauses; blank lines too (they end nothing: every
+        // clause after them is checked as well).
+        if (*p == 'c') continue;
+        bool open = false;
+        long v = 0;
+        for (Token t; (t = scan(p, v)) != Token::End;) {
+            if (t == Token::NotNumber) return problem("not a number");
+            if (v < -numVars_ || v > numVars_) {
+                char what[64];
+                if (v == LONG_MAX || v == -LONG_MAX)
+                    std::snprintf(what, sizeof what, "literal out of range");
+                else
+                    std::snprintf(what, sizeof what, "literal %li out of range", v);
+                return problem(what);
+            }
+            if (v != 0) {
+                if (!tautology_) addLiteral(static_cast<int>(v));
+                open = true;
+                continue;
+            }
+            if (!open) return problem("empty clause");
+            // Tautologies are not checked but count for the progress.
+            int holds = tautology_ || onClause_(literals_.data(), static_cast<int>(literals_.size()));
+            clearMarks();
+            open = false;
+            ++count;
+            progress_.update(count, numClauses_);
+            if (!holds) return Attempt::Failed;
+        }
+        if (open) {
+            // The line ends the clause; only the last clause of the file must not lack its 0
+            // (such a file was most likely cut short).
+            int holds = tautology_ || onClause_(literals_.data(), static_cast<int>(literals_.size()));
+            clearMarks();
+            ++count;
+            progress_.update(count, numClauses_);
+            if (!holds) return Attempt::Failed;
+            unterminatedLine = line_;
+        } else if (!blankLine(buffer_.data())) {
+            unterminatedLine = 0;
+        }
+    }
+    if (restart_) return Attempt::Restart;
+    int err = Z_OK;
+    gzerror(gz_, &err);
+    if (err != Z_OK) {
+        steps::print("Problem, cannot read the formula after line %li ", line_);
+        return Attempt::Failed;
+    }
+    if (unterminatedLine) {
+        steps::print("Problem, clause without closing 0 at line %li ", unterminatedLine);
+        return Attempt::Failed;
+    }
+    progress_.finish();
+    return Attempt::Done;
+}
+
+}  // namespace
+
+int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
+         const PrefixCallback& onPrefix) {
+    steps::Progress progress;
+    bool progressStarted = false;
+    for (;;) {
+        Attempt a = Pass(path, expect, onClause, onPrefix, progress, progressStarted).run();
+        if (a == Attempt::Done) return 1;
+        if (a == Attempt::Failed) return 0;
+        if (g_lineSize > (static_cast<std::size_t>(INT_MAX) >> 1)) outcome::memout();
+        g_lineSize *= 2;
+    }
+}
+
+std::size_t lineSize() { return g_lineSize; }
+
+}  // namespace qdimacs

@@ -1,0 +1,41 @@
+// The QDIMACS formula reader: streams a formula (plain or gzip) once, checks its problem
+// line and quantifier prefix against a certificate, and hands every clause, cleaned of
+// repeated literals and with tautologies left out, to a callback. Nothing but the current
+// line and per-variable marks is kept, so formulas of any clause count are read in
+// memory independent of that count.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qdimacs {
+
+// The quantifier prefix as read: for every variable the certificate can know (external
+// numbers 1..size-1), the number of its quantifier block (1 = outermost), 0 when the
+// prefix does not list it; and the letter ('a' or 'e') of every block.
+struct Prefix {
+    std::vector<int> block;       // external number -> block number
+    std::vector<char> blockKind;  // block number -> 'a' / 'e' (entry 0 unused)
+};
+
+// Literals in the formula's own numbering, in order of first appearance, at least one.
+using ClauseCallback = std::function<int(const int* literals, int count)>;
+// Called once the prefix has passed the variable check, before the first clause;
+// nonzero lets the read go on. It prints its own message when it refuses.
+using PrefixCallback = std::function<int(const Prefix& prefix)>;
+
+struct Expect {
+    int numVars = 0;    // prefix variables + 1 must equal this
+    int maxKnown = 0;   // highest external number the certificate knows (Prefix::block size - 1)
+};
+
+// 1 when the whole file was read and every clause was accepted; 0 otherwise. Problems of
+// the file print a message that names its line (when the open step is shown).
+int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
+         const PrefixCallback& onPrefix = {});
+
+// The line buffer size in force (it starts at 10000 bytes and only ever doubles).
+std::size_t lineSize();
+
+}  // namespace qdimacs
