@@ -157,4 +157,27 @@ inline int tri(const Certificate& c, const Gen& g, unsigned s) {
     return U;
 }
 
+// A hand-made certificate: universals 3 (BDD index 1) and 4 (index 2); existentials
+// 5 (always true), 6 (= universal 3), 7 (true where 3 and 4, false where neither),
+// 8 (contradictory: true everywhere, false where 3), 9 (stripped: no functions).
+struct Small {
+    QBModel model;
+    Small() {
+        model.manager = std::make_unique<bdd::Manager>(3);
+        model.numVars = 8;
+        model.numUniv = 2;
+        model.numExist = 5;
+        model.maxExtVar = 9;
+        model.extToInt = {0, 0, 0, 1, 2, 3, 4, 5, 6, 7};
+        model.intToExt = {0, 3, 4, 5, 6, 7, 8, 9};
+        model.univVar = {0, 1, 2};
+        model.univIndex = {0, 1, 2, 0, 0, 0, 0, 0};
+        model.existVar = {0, 3, 4, 5, 6, 7};
+        model.existPos = {0, 0, 0, 1, 2, 3, 4, 5};
+        bdd::Bdd a = bdd::ithVar(1), b = bdd::ithVar(2);
+        model.posBdd = {bdd::zero(), bdd::zero(), bdd::zero(), bdd::one(), a, a & b, bdd::one(), bdd::Bdd()};
+        model.negBdd = {bdd::zero(), bdd::zero(), bdd::zero(), bdd::zero(), !a, (!a) & (!b), a, bdd::Bdd()};
+    }
+};
+
 }  // namespace exptest
