@@ -1,5 +1,6 @@
 // The maxterm CNF store of one root: one clause per path to logical zero, with the
 // reference library's comment header, literal order and shortcut.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -88,13 +89,18 @@ bool storeCnfMaxterm(std::FILE* fp, const bdd::Bdd& root, const std::vector<int>
             int stage;  // 0: else branch next, 1: then branch next, 2: done
         };
         std::vector<Frame> stack{{root.id(), 0}};
+        std::vector<int> clause;
         while (!stack.empty()) {
             Frame& top = stack.back();
             int n = top.node;
             if (n <= 1) {
                 if (n == 0) {
-                    for (int index : form.support) {
-                        if (!literal[index]) continue;
+                    // The clause lists its literals by increasing variable index.
+                    clause.clear();
+                    for (const Frame& f : stack)
+                        if (f.node > 1 && literal[bdd::Bdd::varOf(f.node)]) clause.push_back(bdd::Bdd::varOf(f.node));
+                    std::sort(clause.begin(), clause.end());
+                    for (int index : clause) {
                         int id = cnfIds[index];
                         if (id > maxId) maxId = id;
                         out.num(literal[index] == Positive ? id : -id);
