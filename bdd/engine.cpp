@@ -103,13 +103,15 @@ int engineMethodFor(int cuddMethod) {
 Manager::Manager(int numVars) {
     if (g_live) outcome::abnormalExit("Second BDD manager", __LINE__, "BddEngine");
     bdd_error_hook(onError);
-    if (bdd_init(1 << 16, 1 << 14) < 0) outcome::memout();
+    // Fixed operator caches: with a cache ratio BuDDy resizes its caches when the node
+    // table grows in the middle of an operation, while the operation still holds a
+    // pointer into the old cache (heap corruption, seen as crashes in the collector).
+    if (bdd_init(1 << 16, 1 << 18) < 0) outcome::memout();
     bdd_gbc_hook(silentGbc);
     bdd_resize_hook(nullptr);
     bdd_reorder_verbose(0);
     bdd_reorder_hook(onReorder);
     bdd_setmaxincrease(1 << 22);
-    bdd_setcacheratio(8);
     g_live = true;
     g_current = this;
     ++g_generation;
