@@ -24,11 +24,13 @@ std::string expressionText(const ExpList& list, int index, bool withResults) {
 bool determined(const ExpValue& v) { return v.trueBdd == !v.falseBdd; }
 
 // Closes the file's step: the plain form when the file is in place, else the failure.
-void commitAndClose(OutputFile& file) {
-    if (file.commit())
+bool commitAndClose(OutputFile& file) {
+    if (file.commit()) {
         steps::close();
-    else
-        steps::close(file.error());
+        return true;
+    }
+    steps::close(file.error());
+    return false;
 }
 
 void writeHeader(OutputFile& file, const char* banner, const std::string& base, const std::string& expression) {
@@ -70,8 +72,7 @@ bool writeDot(const QBModel& model, const std::string& path, const std::vector<b
     // BDD variable 0 stands for no universal (and is in no support): it keeps no name.
     for (int j = 1; j <= model.numUniv && j < static_cast<int>(ids.size()); ++j) inputs[j] = "a" + std::to_string(ids[j]);
     if (!dddmp::dumpDot(file.stream(), roots, inputs, names)) file.fail();
-    commitAndClose(file);
-    return true;
+    return commitAndClose(file);
 }
 
 std::string quotedTitle(const char* what, const std::string& path) { return std::string(what) + "\"" + path + "\""; }
@@ -106,7 +107,8 @@ int expCollectRoots(const QBModel&, const ExpList& list, std::vector<bdd::Bdd>& 
     return static_cast<int>(roots.size());
 }
 
-void expDumpBdd(const QBModel& model, const ExpList& list, const std::string& base) {
+bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& base) {
+    bool ok = true;
     if (settings().singleExpBddFile) {
         std::string path = inputs::expDumpName(base, 0, 1, inputs::ExpDump::Bdd);
         steps::open(quotedTitle("BDD representation: ", path));
@@ -116,13 +118,12 @@ void expDumpBdd(const QBModel& model, const ExpList& list, const std::string& ba
         OutputFile file(path, "w");
         if (!file.ok()) {
             steps::close(file.error());
-            return;
+            return false;
         }
         writeHeader(file, "c Tobrin BDD expression dump file\n", base, expressionText(list, -1, true));
         std::fputs("c\n", file.stream());
         storeRoots(file, model, base, roots, names);
-        commitAndClose(file);
-        return;
+        return commitAndClose(file);
     }
     for (int k = 0; k < list.count && k < static_cast<int>(list.values.size()); ++k) {
         const ExpValue& v = list.values[k];
@@ -131,6 +132,7 @@ void expDumpBdd(const QBModel& model, const ExpList& list, const std::string& ba
         OutputFile file(path, "w");
         if (!file.ok()) {
             steps::close(file.error());
+            ok = false;
             continue;
         }
         std::string e = expressionText(list, k, false);
@@ -147,11 +149,13 @@ void expDumpBdd(const QBModel& model, const ExpList& list, const std::string& ba
             std::fflush(fp);
             storeRoots(file, model, base, {v.trueBdd, v.falseBdd}, {e, "!" + e});
         }
-        commitAndClose(file);
+        ok &= commitAndClose(file);
     }
+    return ok;
 }
 
-void expDumpCnf(const QBModel& model, const ExpList& list, const std::string& base) {
+bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& base) {
+    bool ok = true;
     for (int k = 0; k < list.count && k < static_cast<int>(list.values.size()); ++k) {
         const ExpValue& v = list.values[k];
         if (v.missing()) continue;
@@ -166,6 +170,7 @@ void expDumpCnf(const QBModel& model, const ExpList& list, const std::string& ba
             OutputFile file(path, "w");
             if (!file.ok()) {
                 steps::close(file.error());
+                ok = false;
                 continue;
             }
             std::FILE* fp = file.stream();
@@ -185,20 +190,21 @@ void expDumpCnf(const QBModel& model, const ExpList& list, const std::string& ba
                 int newVars = 0;
                 if (!dddmp::storeCnfMaxterm(fp, f, expUniversalIds(model), &clauses, &newVars)) file.fail();
             }
-            commitAndClose(file);
+            ok &= commitAndClose(file);
         }
     }
+    return ok;
 }
 
-void expDumpDot(const QBModel& model, const ExpList& list, const std::string& base) {
+bool expDumpDot(const QBModel& model, const ExpList& list, const std::string& base) {
+    bool ok = true;
     if (settings().singleExpDotFile) {
         std::string path = inputs::expDumpName(base, 0, 1, inputs::ExpDump::Dot);
         steps::open(quotedTitle("DOT representation: ", path));
         std::vector<bdd::Bdd> roots;
         std::vector<std::string> names;
         expCollectRoots(model, list, roots, names);
-        writeDot(model, path, roots, names);
-        return;
+        return writeDot(model, path, roots, names);
     }
     for (int k = 0; k < list.count && k < static_cast<int>(list.values.size()); ++k) {
         const ExpValue& v = list.values[k];
@@ -206,24 +212,26 @@ void expDumpDot(const QBModel& model, const ExpList& list, const std::string& ba
         steps::open(quotedTitle("DOT representation: ", path));
         if (v.missing()) {
             steps::close("cannot write \"" + path + "\"");
+            ok = false;
             continue;
         }
         std::string e = expressionText(list, k, false);
         if (determined(v))
-            writeDot(model, path, {v.trueBdd}, {e});
+            ok &= writeDot(model, path, {v.trueBdd}, {e});
         else
-            writeDot(model, path, {v.trueBdd, v.falseBdd}, {e, "!" + e});
+            ok &= writeDot(model, path, {v.trueBdd, v.falseBdd}, {e, "!" + e});
     }
+    return ok;
 }
 
-void expDumpDirect(const QBModel&, const ExpList& list, const std::string& base) {
+bool expDumpDirect(const QBModel&, const ExpList& list, const std::string& base) {
     std::string path = inputs::expDumpName(base, 0, 1, inputs::ExpDump::Direct);
     steps::open(quotedTitle("Direct expression result: ", path));
     OutputFile file(path, "w");
     if (!file.ok()) {
         steps::close(file.error());
-        return;
+        return false;
     }
     std::fprintf(file.stream(), "%s\n", expressionText(list, -1, true).c_str());
-    commitAndClose(file);
+    return commitAndClose(file);
 }

@@ -9,10 +9,11 @@
 #include "certificate/model.h"
 #include "expressions/expression.h"
 
-void expDumpBdd(const QBModel& model, const ExpList& list, const std::string& base);
-void expDumpCnf(const QBModel& model, const ExpList& list, const std::string& base);
-void expDumpDot(const QBModel& model, const ExpList& list, const std::string& base);
-void expDumpDirect(const QBModel& model, const ExpList& list, const std::string& base);
+// Each returns true when every file it was to write is complete under its name.
+bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& base);
+bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& base);
+bool expDumpDot(const QBModel& model, const ExpList& list, const std::string& base);
+bool expDumpDirect(const QBModel& model, const ExpList& list, const std::string& base);
 
 // The roots of the one-file dumps, in list order: T named E for an expression without
 // undetermined scenarios, else T named E and F named "!" E. Returns the number of roots.

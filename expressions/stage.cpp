@@ -35,21 +35,23 @@ int expEvaluationStage(QBModel& model) {
     return 0;
 }
 
-void expDumpStage(QBModel& model, const std::string& qbmPath, int evaluated) {
+bool expDumpStage(QBModel& model, const std::string& qbmPath, int evaluated) {
     if (!settings().expressionFile.empty()) {
         steps::open("Expressions");
         steps::close("Peformed on-the-fly during evaluation");
-        return;
+        return true;
     }
     const ExpList* list = settings().expressions;
-    if (!list || !evaluated) return;
+    if (!list || !evaluated) return true;
+    bool ok = true;
     if (!list->direct()) {
-        if (settings().dumpExpBdd) expDumpBdd(model, *list, qbmPath);
-        if (settings().dumpExpCnf) expDumpCnf(model, *list, qbmPath);
-        if (settings().dumpExpDot) expDumpDot(model, *list, qbmPath);
+        if (settings().dumpExpBdd) ok &= expDumpBdd(model, *list, qbmPath);
+        if (settings().dumpExpCnf) ok &= expDumpCnf(model, *list, qbmPath);
+        if (settings().dumpExpDot) ok &= expDumpDot(model, *list, qbmPath);
     } else if (settings().dumpDirExp) {
-        expDumpDirect(model, *list, qbmPath);
+        ok &= expDumpDirect(model, *list, qbmPath);
     }
+    return ok;
 }
 
 bool expSingleDirectResult(int* code) {

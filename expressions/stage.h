@@ -10,8 +10,9 @@
 // (1 only for a successfully evaluated "-eval" list).
 int expEvaluationStage(QBModel& model);
 
-// The expression dumps inside "Dump to file:", named after the QBM path.
-void expDumpStage(QBModel& model, const std::string& qbmPath, int evaluated);
+// The expression dumps inside "Dump to file:", named after the QBM path. False when a
+// file could not be written (its step says why).
+bool expDumpStage(QBModel& model, const std::string& qbmPath, int evaluated);
 
 // For a direct list of exactly one expression: true, with the code that replaces the
 // instance's result (-1 when the expression failed the argument check).
