@@ -167,7 +167,7 @@ Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath
             return writeQdc(model, qdc, error);
         });
     }
-    expDumpStage(model, qbmPath, evaluated);
+    result.failed |= !expDumpStage(model, qbmPath, evaluated);
     steps::close();
     return result;
 }
