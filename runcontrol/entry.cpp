@@ -73,7 +73,13 @@ std::string reportFormula(const std::string& instancePath) {
         break;
     }
     std::fclose(fp);
-    return formula;
+    // As the pipeline finds it: a relative name from the working directory first, then
+    // from the instance's directory.
+    if (formula.empty() || formula[0] == '/' || inputs::formulaExists(formula)) return formula;
+    std::size_t slash = instancePath.rfind('/');
+    if (slash == std::string::npos) return formula;
+    std::string beside = instancePath.substr(0, slash + 1) + formula;
+    return inputs::formulaExists(beside) ? beside : formula;
 }
 
 InstanceFramework makeFramework() {

@@ -83,6 +83,9 @@ TEST_F(Entry, ReportHooksWriteForTheInstancesFormula) {
     EXPECT_EQ(entry::reportFormula(qbm), formula);
     EXPECT_EQ(entry::reportFormula(formula), formula);
     EXPECT_EQ(entry::reportFormula(dir.file("missing")), "");
+    std::string relative = dir.file("fam/r.Tobrin.log");
+    writeFile(relative, "# Tobrin log file, 1.3\n# x\n# formula: \"a.qdimacs\"\n");
+    EXPECT_EQ(entry::reportFormula(relative), formula);  // found beside the instance
     InstanceFramework f = entry::makeFramework();
     std::string reportFile = dir.file("fam/fam.qbm.txt");
     f.onTimeout(log);  // report off: nothing
