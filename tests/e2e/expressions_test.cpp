@@ -301,6 +301,7 @@ TEST_F(Eval, ADumpThatCannotBeWrittenIsReportedAsAFailure) {
     // A directory in the way of the dump's name: the file cannot be put in place.
     ASSERT_EQ(testsupport::run({"/bin/mkdir", dir.file("cert.qbm.exp.bdd")}).status, 0);
     auto r = run({"-eval", "6"});
+    EXPECT_EQ(r.status, 255);
     EXPECT_NE(r.out.find("    1.BDD representation: \"DIR/cert.qbm.exp.bdd\" [OK, cannot write \"DIR/cert.qbm.exp.bdd\""),
               std::string::npos)
         << r.out;
@@ -308,6 +309,19 @@ TEST_F(Eval, ADumpThatCannotBeWrittenIsReportedAsAFailure) {
     // No temporary file is left behind.
     auto ls = testsupport::run({"/bin/ls", dir.path()});
     EXPECT_EQ(ls.out.find("tmp"), std::string::npos) << ls.out;
+}
+
+TEST_F(Eval, DeeplyNestedExpressionIsRefusedWithoutACrash) {
+    // 20,000 levels: within what one command-line argument may hold, beyond the parser's limit.
+    std::string deep;
+    for (int i = 0; i < 20000; ++i) deep += "not(";
+    deep += "6";
+    for (int i = 0; i < 20000; ++i) deep += ")";
+    // The input is named first, so the refused option only ends the scan.
+    auto r = plumex({qbm, "-eval", deep}, dir.path());
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.out.find("Evaluation"), std::string::npos);
+    EXPECT_EQ(r.err, "");
 }
 
 }  // namespace
