@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -211,6 +212,37 @@ TEST(ExpressionParser, ScenarioVectorGrowsByDoubling) {
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->scenario->capacity, 6);  // created for the 3 expressions, doubled once
     EXPECT_EQ(list->scenario->count, 4);
+}
+
+TEST(ExpressionParser, RandomTextsNeverBreakTheParserAndCanonicalTextIsAFixedPoint) {
+    const char* tokens[] = {"not", "!", "and", "or", "xor", "implies", "dc", "(", ")", ",", ",", "(", ")",
+                            "<", ">", " ", " ", "\t", "1", "-2", "17", "0", "x", "0x1f", "010", "\n"};
+    std::mt19937 rng(42);
+    int parsed = 0;
+    for (int round = 0; round < 40000; ++round) {
+        std::string text;
+        int n = 1 + static_cast<int>(rng() % 14);
+        for (int k = 0; k < n; ++k) text += tokens[rng() % (sizeof tokens / sizeof *tokens)];
+        SCOPED_TRACE("text '" + text + "'");
+        int count = 0;
+        int mode = expClassify(text.c_str(), &count);
+        ListPtr list(expParseList(text.c_str()));
+        if (!list) continue;
+        ++parsed;
+        ASSERT_EQ(list->mode, mode);
+        ASSERT_EQ(list->count, count);
+        ASSERT_GE(list->count, 1);
+        ASSERT_GT(list->textLength, 0);
+        ASSERT_LE(list->textLength, static_cast<int>(text.size()));
+        if (mode != 1) continue;
+        // An inverse list's canonical text reads back as the same list.
+        std::string once = canonical(list.get());
+        ListPtr again(expParseList(once.c_str()));
+        ASSERT_NE(again, nullptr) << once;
+        EXPECT_EQ(canonical(again.get()), once);
+        EXPECT_EQ(again->textLength, static_cast<int>(once.size()));
+    }
+    EXPECT_GT(parsed, 1000);
 }
 
 }  // namespace
