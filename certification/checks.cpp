@@ -67,29 +67,45 @@ int consistencyCheck(QBModel& model) {
     return 1;
 }
 
-int clauseCheck(const QBModel& model, const int* literals, int count) {
-    bdd::Bdd h = bdd::one();
-    bdd::Bdd s = bdd::zero();
-    bool universals = false;
+namespace {
+
+// For every BDD index u, the BDD that falsifies the positive literal (not u) at 2u and the
+// one that falsifies the negative literal (u) at 2u + 1: built once per check, not per clause.
+std::vector<bdd::Bdd> falsifiers(const QBModel& model) {
+    std::vector<bdd::Bdd> table(2 * (static_cast<std::size_t>(model.numUniv) + 1));
+    for (int u = 1; u <= model.numUniv; ++u) {
+        table[2 * u + 1] = bdd::ithVar(u);
+        table[2 * u] = !table[2 * u + 1];
+    }
+    return table;
+}
+
+int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, const int* literals, int count) {
+    bdd::Bdd h, s;  // null: the constant true hypothesis, the empty satisfying set
     for (int i = 0; i < count; ++i) {
         int e = literals[i];
         int v = internalOf(model, std::abs(e));
         if (v == 0) continue;  // unknown to the certificate: it contributes nothing
         if (int u = model.univIndex[v]) {
-            // The value of u that falsifies the literal.
-            bdd::Bdd x = bdd::ithVar(u);
-            h &= e > 0 ? !x : x;
-            universals = true;
+            const bdd::Bdd& x = falsify[2 * static_cast<std::size_t>(u) + (e > 0 ? 0 : 1)];
+            h = h.isNull() ? x : h & x;
         } else if (hasFunction(model, v)) {
             const bdd::Bdd& f = e > 0 ? model.posBdd[v] : model.negBdd[v];
             if (f.isOne()) return 1;  // satisfied in every scenario
-            s |= f;
+            s = s.isNull() ? f : s | f;
         }
     }
-    bdd::Bdd r = universals ? bdd::cofactor(s, h) : s;
+    if (s.isNull()) s = bdd::zero();
+    bdd::Bdd r = h.isNull() ? s : bdd::cofactor(s, h);
     if (r.isOne()) return 1;
-    reportFailingClause(model, literals, count, s, h, r);
+    reportFailingClause(model, literals, count, s, h.isNull() ? bdd::one() : h, r);
     return 0;
+}
+
+}  // namespace
+
+int clauseCheck(const QBModel& model, const int* literals, int count) {
+    return checkClause(model, falsifiers(model), literals, count);
 }
 
 int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix) {
@@ -131,8 +147,10 @@ int validityCheck(QBModel& model, const std::string& formulaPath) {
     expect.numVars = model.numVars;
     expect.maxKnown = static_cast<int>(model.extToInt.size()) - 1;
     const QBModel& m = model;
+    std::vector<bdd::Bdd> falsify = falsifiers(model);
     int result = qdimacs::read(
-        formulaPath, expect, [&m](const int* literals, int count) { return clauseCheck(m, literals, count); },
+        formulaPath, expect,
+        [&m, &falsify](const int* literals, int count) { return checkClause(m, falsify, literals, count); },
         [&m](const qdimacs::Prefix& prefix) { return dependencyCheck(m, prefix); });
     steps::close();
     model.validityTime = clocks::checkSecondsSince(start);

@@ -86,6 +86,7 @@ class Pass {
     // Adds a literal to the clause being read.
     void addLiteral(int literal);
     void clearMarks();
+    void showProgress(long count);
 
     const std::string& path_;
     const Expect& expect_;
@@ -104,6 +105,7 @@ class Pass {
     std::vector<int> literals_;
     bool tautology_ = false;
     Prefix prefix_;
+    long nextProgress_ = 0;  // the clause count at which the progress may show a new mark
 };
 
 bool Pass::nextLine() {
@@ -242,6 +244,20 @@ void Pass::clearMarks() {
     tautology_ = false;
 }
 
+// The marks only change where the percentage reaches the next multiple of 10; with at
+// least 100 clauses it grows by at most one per clause and lands on every multiple, so the
+// counts in between need no look.
+void Pass::showProgress(long count) {
+    if (count < nextProgress_) return;
+    progress_.update(count, numClauses_);
+    if (numClauses_ < 100) {
+        nextProgress_ = count + 1;
+        return;
+    }
+    long next = (100 * count / numClauses_ / 10 + 1) * 10;
+    nextProgress_ = (next * numClauses_ + 99) / 100;
+}
+
 Attempt Pass::readClauses(bool haveLine) {
     long count = 0;
     long unterminatedLine = 0;  // the last clause line, when it lacks its 0
@@ -273,7 +289,7 @@ Attempt Pass::readClauses(bool haveLine) {
             clearMarks();
             open = false;
             ++count;
-            progress_.update(count, numClauses_);
+            showProgress(count);
             if (!holds) return Attempt::Failed;
         }
         if (open) {
@@ -282,7 +298,7 @@ Attempt Pass::readClauses(bool haveLine) {
             int holds = tautology_ || onClause_(literals_.data(), static_cast<int>(literals_.size()));
             clearMarks();
             ++count;
-            progress_.update(count, numClauses_);
+            showProgress(count);
             if (!holds) return Attempt::Failed;
             unterminatedLine = line_;
         } else if (!blankLine(buffer_.data())) {
