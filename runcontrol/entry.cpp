@@ -1,5 +1,7 @@
 #include "runcontrol/entry.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -40,24 +42,33 @@ int sortKey(const std::string& path) {
     return size > INT_MAX ? INT_MAX : static_cast<int>(size);
 }
 
+// The batch parent must never block on an instance's files: a formula that is no
+// regular file (a pipe, say, whose open would wait for a writer) gets no line.
+bool reportable(const std::string& formula) {
+    struct stat st {};
+    return stat(formula.c_str(), &st) == 0 && S_ISREG(st.st_mode) && inputs::formulaExists(formula);
+}
+
 // An instance path never names a formula itself, so the hooks report for the formula the
 // instance was made from, where the pipeline writes the instance's other lines too.
 void onTimeout(const std::string& path) {
+    if (!settings().report) return;
     std::string formula = reportFormula(path);
-    if (!settings().report || !inputs::formulaExists(formula)) return;
+    if (!reportable(formula)) return;
     report::appendReportLine(formula, 0, runner::currentTimeout(), 0, 0, 0, "TIMEOUT");
 }
 
 void onCrash(const std::string& path, int) {
+    if (!settings().report) return;
     std::string formula = reportFormula(path);
-    if (!settings().report || !inputs::formulaExists(formula)) return;
+    if (!reportable(formula)) return;
     report::appendReportLine(formula, 0, 0, 0, 0, 0, "CRASH");
 }
 
 }  // namespace
 
 std::string reportFormula(const std::string& instancePath) {
-    if (inputs::formulaExists(instancePath)) return instancePath;
+    if (reportable(instancePath)) return instancePath;
     if (!settings().qbfPath.empty()) return settings().qbfPath;
     // Both headers name the formula within their first lines as: # formula: "NAME"
     std::FILE* fp = std::fopen(instancePath.c_str(), "r");
@@ -75,11 +86,11 @@ std::string reportFormula(const std::string& instancePath) {
     std::fclose(fp);
     // As the pipeline finds it: a relative name from the working directory first, then
     // from the instance's directory.
-    if (formula.empty() || formula[0] == '/' || inputs::formulaExists(formula)) return formula;
+    if (formula.empty() || formula[0] == '/' || reportable(formula)) return formula;
     std::size_t slash = instancePath.rfind('/');
     if (slash == std::string::npos) return formula;
     std::string beside = instancePath.substr(0, slash + 1) + formula;
-    return inputs::formulaExists(beside) ? beside : formula;
+    return reportable(beside) ? beside : formula;
 }
 
 InstanceFramework makeFramework() {
