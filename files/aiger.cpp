@@ -1,0 +1,283 @@
+#include "files/aiger.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "bdd/engine.h"
+#include "files/output_file.h"
+#include "outcomes/outcome.h"
+
+namespace {
+
+// The circuit in the numbering of the binary format: variable 0 is the constant, 1..I
+// the inputs, I+1..I+H the helper gates (children before parents), then one gate per
+// output. Literals are 2 * variable, plus 1 when negated.
+struct Circuit {
+    std::vector<int> inputExt;              // input position -> QDIMACS number
+    std::vector<unsigned> inputLitOfIndex;  // BDD index -> input literal
+    std::vector<unsigned> gates;            // helper gates, two literals each (larger first)
+    std::vector<int> outputExt;             // output position -> QDIMACS number
+    std::vector<unsigned> outputFn;         // literal of each output's function
+
+    unsigned numInputs() const { return static_cast<unsigned>(inputExt.size()); }
+    unsigned numHelpers() const { return static_cast<unsigned>(gates.size() / 2); }
+
+    unsigned andGate(unsigned a, unsigned b) {
+        if (a < b) std::swap(a, b);
+        gates.push_back(a);
+        gates.push_back(b);
+        return 2 * (numInputs() + numHelpers());
+    }
+
+    // x ? t : e for an input literal x; constant children need one gate or none.
+    unsigned ite(unsigned x, unsigned t, unsigned e) {
+        if (t == e) return t;
+        if (t == 1 && e == 0) return x;
+        if (t == 0 && e == 1) return x ^ 1;
+        if (t == 1) return andGate(x ^ 1, e ^ 1) ^ 1;
+        if (t == 0) return andGate(x ^ 1, e);
+        if (e == 1) return andGate(x, t ^ 1) ^ 1;
+        if (e == 0) return andGate(x, t);
+        unsigned high = andGate(x, t);
+        unsigned low = andGate(x ^ 1, e);
+        return andGate(high ^ 1, low ^ 1) ^ 1;
+    }
+};
+
+constexpr unsigned kUnset = ~0u;
+
+bool inScope(const QBModel& model, int v) { return model.inScope.empty() || model.inScope[v] != 0; }
+
+Circuit buildCircuit(const QBModel& model) {
+    Circuit c;
+    std::vector<int> order;
+    for (int k = 1; k <= model.numUniv; ++k) order.push_back(k);
+    auto extOfIndex = [&](int k) { return model.intToExt[model.univVar[k]]; };
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return extOfIndex(a) < extOfIndex(b); });
+    c.inputLitOfIndex.assign(model.numUniv + 1, kUnset);
+    for (int k : order) {
+        c.inputExt.push_back(extOfIndex(k));
+        c.inputLitOfIndex[k] = 2 * static_cast<unsigned>(c.inputExt.size());
+    }
+
+    std::vector<int> outputs;
+    for (int v = 1; v < model.numVars; ++v)
+        if (model.univIndex[v] == 0 && inScope(model, v)) outputs.push_back(v);
+    std::sort(outputs.begin(), outputs.end(),
+              [&](int a, int b) { return model.intToExt[a] < model.intToExt[b]; });
+
+    const int falseNode = bdd::zero().id();
+    const int trueNode = bdd::one().id();
+    // Node number -> literal. The roots are held by the model's handles and nothing here
+    // creates a node, so the raw numbers stay valid for the whole walk.
+    std::vector<unsigned> litOf(model.manager ? model.manager->nodeTableSize() : 0, kUnset);
+    auto literal = [&](int node) {
+        if (node == falseNode) return 0u;
+        if (node == trueNode) return 1u;
+        return litOf[node];
+    };
+    std::vector<int> stack;
+    for (int v : outputs) {
+        c.outputExt.push_back(model.intToExt[v]);
+        const bdd::Bdd& root = model.posBdd[v];
+        if (root.isNull() || root.isConstant()) {
+            c.outputFn.push_back(!root.isNull() && root.isOne() ? 1u : 0u);
+            continue;
+        }
+        // Post-order without recursion: a node is emitted once both children have been.
+        stack.push_back(root.id());
+        while (!stack.empty()) {
+            int node = stack.back();
+            if (litOf[node] != kUnset) {
+                stack.pop_back();
+                continue;
+            }
+            int low = bdd::Bdd::lowOf(node), high = bdd::Bdd::highOf(node);
+            bool ready = true;
+            if (literal(low) == kUnset) {
+                stack.push_back(low);
+                ready = false;
+            }
+            if (literal(high) == kUnset) {
+                stack.push_back(high);
+                ready = false;
+            }
+            if (!ready) continue;
+            stack.pop_back();
+            int index = bdd::Bdd::varOf(node);
+            if (index < 1 || index > model.numUniv)
+                outcome::abnormalExit("Certificate function over a non-universal variable", __LINE__, "Aiger");
+            litOf[node] = c.ite(c.inputLitOfIndex[index], literal(high), literal(low));
+        }
+        c.outputFn.push_back(litOf[root.id()]);
+    }
+    return c;
+}
+
+// Buffered output of numbers, text and binary AIGER deltas.
+class Writer {
+  public:
+    explicit Writer(OutputFile& out) : out_(out) { buffer_.reserve(kSize + 64); }
+    ~Writer() { flush(); }
+    void text(const char* s) {
+        buffer_.append(s);
+        spill();
+    }
+    void text(const std::string& s) {
+        buffer_.append(s);
+        spill();
+    }
+    void number(unsigned long n) {
+        char digits[24];
+        auto r = std::to_chars(digits, digits + sizeof digits, n);
+        buffer_.append(digits, r.ptr);
+    }
+    void ch(char c) {
+        buffer_.push_back(c);
+        spill();
+    }
+    // Seven bits a byte, lowest first; the top bit says another byte follows.
+    void delta(unsigned x) {
+        while (x & ~0x7fu) {
+            buffer_.push_back(static_cast<char>((x & 0x7f) | 0x80));
+            x >>= 7;
+        }
+        buffer_.push_back(static_cast<char>(x));
+        spill();
+    }
+    void flush() {
+        if (buffer_.empty()) return;
+        if (std::fwrite(buffer_.data(), 1, buffer_.size(), out_.stream()) != buffer_.size()) out_.fail();
+        buffer_.clear();
+    }
+
+  private:
+    static constexpr size_t kSize = 1 << 20;
+    void spill() {
+        if (buffer_.size() >= kSize) flush();
+    }
+    OutputFile& out_;
+    std::string buffer_;
+};
+
+void symbols(Writer& w, const Circuit& c, const QBModel& model) {
+    for (size_t k = 0; k < c.inputExt.size(); ++k) {
+        w.ch('i');
+        w.number(k);
+        w.ch(' ');
+        w.number(c.inputExt[k]);
+        w.ch('\n');
+    }
+    for (size_t k = 0; k < c.outputExt.size(); ++k) {
+        w.ch('o');
+        w.number(k);
+        w.ch(' ');
+        w.number(c.outputExt[k]);
+        w.ch('\n');
+    }
+    w.text("c\nPlumex certificate of \"");
+    w.text(model.formula);
+    w.text("\"\n");
+}
+
+void header(Writer& w, const char* kind, unsigned long m, unsigned long i, unsigned long o, unsigned long a) {
+    w.text(kind);
+    for (unsigned long n : {m, i, 0ul, o, a}) {
+        w.ch(' ');
+        w.number(n);
+    }
+    w.ch('\n');
+}
+
+template <typename Body>
+bool writeFile(const std::string& path, const char* mode, std::string* error, Body body) {
+    OutputFile out(path, mode);
+    if (!out.ok()) {
+        if (error) *error = out.error();
+        return false;
+    }
+    {
+        Writer w(out);
+        body(w);
+    }
+    if (!out.commit()) {
+        if (error) *error = out.error();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeAag(const QBModel& model, const std::string& path, std::string* error) {
+    Circuit c = buildCircuit(model);
+    unsigned long top = static_cast<unsigned long>(std::max(model.maxExtVar, 0));
+    unsigned long used = 0;
+    for (int e : c.inputExt) used = std::max(used, static_cast<unsigned long>(e));
+    for (int e : c.outputExt) used = std::max(used, static_cast<unsigned long>(e));
+    top = std::max(top, used);
+    const unsigned inputs = c.numInputs();
+    // Binary numbering -> index-based: inputs take their QDIMACS numbers, helpers follow
+    // the largest QDIMACS variable.
+    auto map = [&](unsigned lit) -> unsigned long {
+        unsigned var = lit >> 1;
+        unsigned long to = var == 0 ? 0 : var <= inputs ? c.inputExt[var - 1] : top + (var - inputs);
+        return 2 * to + (lit & 1);
+    };
+    unsigned long maxVar = c.numHelpers() > 0 ? top + c.numHelpers() : used;
+    return writeFile(path, "w", error, [&](Writer& w) {
+        header(w, "aag", maxVar, inputs, c.outputExt.size(), c.outputExt.size() + c.numHelpers());
+        for (int e : c.inputExt) {
+            w.number(2ul * e);
+            w.ch('\n');
+        }
+        for (int e : c.outputExt) {
+            w.number(2ul * e);
+            w.ch('\n');
+        }
+        for (size_t k = 0; k < c.outputExt.size(); ++k) {
+            w.number(2ul * c.outputExt[k]);
+            w.ch(' ');
+            w.number(map(c.outputFn[k]));
+            w.text(" 1\n");
+        }
+        for (unsigned j = 0; j < c.numHelpers(); ++j) {
+            w.number(2 * (top + 1 + j));
+            w.ch(' ');
+            w.number(map(c.gates[2 * j]));
+            w.ch(' ');
+            w.number(map(c.gates[2 * j + 1]));
+            w.ch('\n');
+        }
+        symbols(w, c, model);
+    });
+}
+
+bool writeAig(const QBModel& model, const std::string& path, std::string* error) {
+    Circuit c = buildCircuit(model);
+    const unsigned inputs = c.numInputs(), helpers = c.numHelpers();
+    const unsigned outputs = static_cast<unsigned>(c.outputExt.size());
+    return writeFile(path, "wb", error, [&](Writer& w) {
+        header(w, "aig", inputs + helpers + outputs, inputs, outputs, helpers + outputs);
+        // The output gates come last, so that every gate follows its fan-in.
+        for (unsigned k = 0; k < outputs; ++k) {
+            w.number(2ul * (inputs + helpers + 1 + k));
+            w.ch('\n');
+        }
+        for (unsigned j = 0; j < helpers; ++j) {
+            unsigned lhs = 2 * (inputs + 1 + j);
+            w.delta(lhs - c.gates[2 * j]);
+            w.delta(c.gates[2 * j] - c.gates[2 * j + 1]);
+        }
+        for (unsigned k = 0; k < outputs; ++k) {
+            unsigned lhs = 2 * (inputs + helpers + 1 + k);
+            unsigned a = std::max(c.outputFn[k], 1u), b = std::min(c.outputFn[k], 1u);
+            w.delta(lhs - a);
+            w.delta(a - b);
+        }
+        symbols(w, c, model);
+    });
+}
