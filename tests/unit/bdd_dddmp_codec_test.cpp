@@ -201,6 +201,18 @@ TEST(DddmpRoundTrip, LongChainsNeedNoDeepRecursion) {
     });
 }
 
+TEST(DddmpRoundTrip, AnEmptyArrayComesBackEmpty) {
+    bdd::Manager manager(3);
+    for (char mode : {'A', 'B'}) {
+        std::string bytes = store({}, mode);
+        EXPECT_NE(bytes.find(".nnodes 0\n"), std::string::npos) << bytes;
+        EXPECT_NE(bytes.find(".nroots 0\n.rootids\n.nodes\n.end\n"), std::string::npos) << bytes;
+        dddmp::LoadResult r = load(bytes, mode);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_TRUE(r.roots.empty());
+    }
+}
+
 TEST(DddmpLoad, DumpsInsideOtherTextLeaveTheStreamRightAfterTheirEnd) {
     bdd::Manager manager(4);
     bdd::Bdd f = bdd::ithVar(1) | (bdd::ithVar(0) & !bdd::ithVar(3));
