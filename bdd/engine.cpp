@@ -106,7 +106,7 @@ Manager::Manager(int numVars) {
     // Fixed operator caches: with a cache ratio BuDDy resizes its caches when the node
     // table grows in the middle of an operation, while the operation still holds a
     // pointer into the old cache (heap corruption, seen as crashes in the collector).
-    if (bdd_init(1 << 16, 1 << 18) < 0) outcome::memout();
+    if (bdd_init(1 << 16, 1 << 16) < 0) outcome::memout();
     bdd_gbc_hook(silentGbc);
     bdd_resize_hook(nullptr);
     bdd_reorder_verbose(0);
