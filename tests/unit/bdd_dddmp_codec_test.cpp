@@ -213,6 +213,23 @@ TEST(DddmpRoundTrip, AnEmptyArrayComesBackEmpty) {
     }
 }
 
+TEST(DddmpStore, WriteErrorsAreReported) {
+    if (!testsupport::fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    bdd::Manager manager(3);
+    bdd::Bdd f = bdd::ithVar(0) | bdd::ithVar(2);
+    for (char mode : {'A', 'B'}) {
+        File full(std::fopen("/dev/full", "w"));
+        ASSERT_TRUE(full);
+        dddmp::StoreOptions o;
+        o.mode = mode;
+        EXPECT_FALSE(dddmp::storeArray(full.get(), {f, !f}, o));
+    }
+    File full(std::fopen("/dev/full", "w"));
+    EXPECT_FALSE(dddmp::dumpDot(full.get(), {f}, {}, {}));
+    int clauses = 0;
+    EXPECT_FALSE(dddmp::storeCnfMaxterm(full.get(), f, {1, 2, 3}, &clauses, nullptr));
+}
+
 TEST(DddmpLoad, DumpsInsideOtherTextLeaveTheStreamRightAfterTheirEnd) {
     bdd::Manager manager(4);
     bdd::Bdd f = bdd::ithVar(1) | (bdd::ithVar(0) & !bdd::ithVar(3));
