@@ -1,13 +1,15 @@
 // Batch runs of the real binary over directory trees: run order and giveup, configuration
 // lines, subdirectories first, the final count line and exit status, layouts by verbosity.
 //
-// The instances here are solver logs whose processing fails (their body is no log), so
-// every instance ends as PROBLEMS and the count of successes is 0. What these tests check
-// (which instances run, in which order, how often, how they are numbered and counted)
-// does not depend on the pipeline; tests with instances that succeed need real logs.
+// The first group uses files that pass the solver-log test but whose body is no log, so
+// every instance ends as PROBLEMS: which instances run, in which order, how often, and
+// how they are numbered and counted does not depend on what the pipeline makes of them.
+// The second group uses small hand-written logs that the pipeline certifies as VALID or
+// INVALID, for the success counts, timeouts and report lines.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -230,4 +232,117 @@ TEST_F(BatchRun, AHundredInstancesAreAllCountedAndLeaveNoProcessBehind) {
         if (!linkError && cwd == std::filesystem::path(dir.path())) ++left;
     }
     EXPECT_EQ(left, 0);
+}
+
+namespace {
+
+// A solver log of one existential variable, assigned true; its formula (written beside
+// it) holds the clause "1" (the certificate is valid) or "-1" (invalid). The free text
+// of the second line pads the log to about the given size.
+void handLog(const std::string& logPath, bool valid, std::size_t size = 0, const std::string& formulaName = "") {
+    std::string base = logPath.substr(0, logPath.find(".Tobrin.log"));
+    std::string formula = formulaName.empty() ? base.substr(base.rfind('/') + 1) + ".qdimacs" : formulaName;
+    std::filesystem::create_directories(std::filesystem::path(logPath).parent_path());
+    if (formulaName.empty())
+        writeFile(base + ".qdimacs", std::string("p cnf 1 1\ne 1 0\n") + (valid ? "1 0\n" : "-1 0\n"));
+    std::string entry = "#1: G_ASSIGN [0]\n1 \n";
+    std::string head = "# Tobrin log file, 1.3\n# hand-written";
+    std::string rest = "\n# formula: \"" + formula +
+                       "\"\n# dump format: text\n# vars: (2,0)\n\n# universals: \n# int/ext mapping: 1 \n";
+    std::string trailer = "#2: END [" + std::to_string(entry.size()) + "]\noutcome: TRUE\ntime: 0.5\n";
+    std::size_t fixed = head.size() + rest.size() + entry.size() + trailer.size();
+    if (size > fixed) head += std::string(size - fixed, 'x');
+    writeFile(logPath, head + rest + entry + trailer);
+}
+
+}  // namespace
+
+TEST_F(BatchRun, SuccessesAreCountedAndBecomeTheExitStatus) {
+    for (const char* name : {"v1", "v2", "v3"}) handLog(root + "/" + name + ".Tobrin.log", true);
+    for (const char* name : {"i1", "i2"}) handLog(root + "/" + name + ".Tobrin.log", false);
+    RunResult r = run({"bench"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out.substr(r.out.size() - countLine(3, 5).size()), countLine(3, 5)) << r.out;
+    std::string masked = testsupport::maskTimes(r.out);
+    EXPECT_NE(masked.find("Processing \"bench/v1.Tobrin.log\"...  [OK, VALID, X.XXs]"), std::string::npos)
+        << masked;
+    EXPECT_NE(masked.find("Processing \"bench/i2.Tobrin.log\"...  "), std::string::npos);
+    EXPECT_NE(masked.find("[OK, INVALID, X.XXs]"), std::string::npos);
+}
+
+TEST_F(BatchRun, AnInstanceSucceedingInTwoPassesCountsOnce) {
+    handLog(root + "/a.Tobrin.log", true);
+    writeFile(root + "/Plumex.conf", "-check\n-v 1 -timeout 30\n");
+    RunResult r = run({"bench"});
+    std::vector<Step> steps = processed(r.out);
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].label, 1);
+    EXPECT_EQ(steps[1].label, 2);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(countLine(1, 1)), std::string::npos) << r.out;
+}
+
+TEST_F(BatchRun, AutogiveupEndsAFamilyAtItsFirstFailure) {
+    handLog(root + "/a1.Tobrin.log", true, 300);
+    handLog(root + "/a2.Tobrin.log", false, 400);
+    handLog(root + "/a10.Tobrin.log", true, 500);
+    RunResult r = run({"-autogiveup", "bench"});
+    EXPECT_EQ(names(processed(r.out)), (Names{"a1.Tobrin.log", "a2.Tobrin.log"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(countLine(1, 3)), std::string::npos) << r.out;
+    RunResult all = run({"bench"});
+    EXPECT_EQ(all.status, 2);
+}
+
+TEST_F(BatchRun, ATimedOutInstanceFailsOnItsOwnLineAndTheNextOneRuns) {
+    // The formula of the slow instance is a pipe nobody writes to: opening it waits for ever.
+    handLog(root + "/slow/s.Tobrin.log", true, 0, "s.qdimacs");
+    ASSERT_EQ(mkfifo((root + "/slow/s.qdimacs").c_str(), 0600), 0);
+    writeFile(root + "/slow/Plumex.conf", "-timeout 1\n");
+    handLog(root + "/after.Tobrin.log", true);
+    RunResult r = run({"bench"});
+    EXPECT_NE(r.out.find("\n1.Processing \"bench/slow/s.Tobrin.log\"...  [TIMEOUT]\n2.Processing "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(testsupport::maskTimes(r.out).find("\"bench/after.Tobrin.log\"...  [OK, VALID, X.XXs]"),
+              std::string::npos);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(countLine(1, 2)), std::string::npos);
+    // The command line's TIMEOUT bounds it the same way.
+    std::filesystem::remove(root + "/slow/Plumex.conf");
+    r = run({"bench", "1"});
+    EXPECT_NE(r.out.find("\"bench/slow/s.Tobrin.log\"...  [TIMEOUT]"), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(BatchRun, ReportLinesForValidInvalidAndTimeout) {
+    handLog(root + "/fam/v.Tobrin.log", true);
+    handLog(root + "/fam/i.Tobrin.log", false);
+    handLog(root + "/slow/s.Tobrin.log", true);
+    // A line whose expression file is a pipe nobody writes to keeps the child waiting.
+    std::string pipe = dir.file("stall");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    writeFile(root + "/slow/Plumex.conf", "-eval " + pipe + " -timeout 1\n");
+    RunResult r = run({"-report", "bench"});
+    EXPECT_EQ(r.status, 1);
+    std::string fam = testsupport::readFile(root + "/fam/fam.qbm.txt");
+    EXPECT_NE(fam.find("v.qdimacs\t1\t1\tE[1]\t0\t0.50\t"), std::string::npos) << fam << r.out;
+    EXPECT_NE(fam.find("\tVALID\n"), std::string::npos);
+    EXPECT_NE(fam.find("i.qdimacs\t1\t1\tE[1]\t0\t0.50\t"), std::string::npos);
+    EXPECT_NE(fam.find("\tINVALID\n"), std::string::npos);
+    EXPECT_EQ(testsupport::readFile(root + "/slow/slow.qbm.txt"),
+              "s.qdimacs\t1\t1\tE[1]\t0\t0.00\t1.00\t0.00\t0\t0\tTIMEOUT\n");
+}
+
+TEST_F(BatchRun, VerbosityTwoShowsThePipelinesTopSteps) {
+    handLog(root + "/a.Tobrin.log", true);
+    RunResult one = run({"bench"});
+    EXPECT_EQ(one.out.find("a.Model reconstruction"), std::string::npos) << one.out;
+    RunResult two = run({"-v", "2", "bench"});
+    EXPECT_NE(two.out.find("\n\n1.Processing \"bench/a.Tobrin.log\"...  \n  a.Model reconstruction and certification. "),
+              std::string::npos)
+        << two.out;
+    EXPECT_EQ(two.out.find("Inductive reconstruction"), std::string::npos);  // depth 3
+    EXPECT_NE(testsupport::maskTimes(two.out).find("\n  [OK, VALID, X.XXs]" + countLine(1, 1)), std::string::npos)
+        << two.out;
 }
