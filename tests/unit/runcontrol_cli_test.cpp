@@ -234,6 +234,23 @@ TEST_F(Scan, EvalTakesAReadableFileAndDefaultsTheBddDump) {
     EXPECT_EQ(s().dumpExpCnf, 1);
 }
 
+TEST_F(Scan, EvalTakesAnExpressionAndALaterEvalReplacesIt) {
+    scan({qbm, "-eval", "not or(-20, and (dc 2, dc 10))"});
+    ASSERT_NE(s().expressions, nullptr);
+    EXPECT_EQ(s().dumpExpBdd, 1);
+    std::string file = dir.file("e.txt");
+    writeFile(file, "1\n");
+    EXPECT_EQ(line({"-eval", file.c_str()}), 1);
+    EXPECT_EQ(s().expressions, nullptr);
+    EXPECT_EQ(s().expressionFile, file);
+}
+
+TEST_F(Scan, ANegativeNumberAfterTheInputIsAnOption) {
+    EXPECT_EQ(scan({qbm, "-3", "-check"}), 1);
+    EXPECT_EQ(s().timeout, 0);
+    EXPECT_EQ(s().check, 0);
+}
+
 TEST_F(Scan, TimeoutIsTruncatedToWholeSeconds) {
     scan({qbm, "2.9"});
     EXPECT_EQ(s().timeout, 2);
