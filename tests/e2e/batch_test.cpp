@@ -346,3 +346,17 @@ TEST_F(BatchRun, VerbosityTwoShowsThePipelinesTopSteps) {
     EXPECT_NE(testsupport::maskTimes(two.out).find("\n  [OK, VALID, X.XXs]" + countLine(1, 1)), std::string::npos)
         << two.out;
 }
+
+TEST_F(BatchRun, CheckRecertifiesTheQbmFilesOfAnEarlierRun) {
+    handLog(root + "/v.Tobrin.log", true);
+    handLog(root + "/sub/i.Tobrin.log", false);
+    RunResult first = run({"bench"});
+    ASSERT_TRUE(testsupport::fileExists(root + "/v.qbm")) << first.out;
+    ASSERT_TRUE(testsupport::fileExists(root + "/sub/i.qbm"));
+    RunResult r = run({"-check", "-report", "bench"});
+    EXPECT_EQ(names(processed(r.out)), (Names{"i.qbm", "v.qbm"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(countLine(1, 2)), std::string::npos) << r.out;
+    std::string masked = testsupport::maskTimes(r.out);
+    EXPECT_NE(masked.find("Processing \"bench/v.qbm\"...  [OK, VALID, X.XXs]"), std::string::npos) << masked;
+}
