@@ -199,7 +199,10 @@ Attempt Pass::readPrefix(bool& haveLine) {
         haveLine = nextLine();
         if (restart_) return Attempt::Restart;
     }
-    if (quantified + 1 != expect_.numVars) {
+    // Variables that no block quantifies are free, that is outermost existentials: a
+    // formula whose problem line counts exactly the certificate's variables matches too.
+    bool matches = quantified + 1 == expect_.numVars || (numVars_ + 1 == expect_.numVars && quantified <= numVars_);
+    if (!matches) {
         steps::print("Problem, var number mismatch, in qbf:%li in log:%i ", quantified, expect_.numVars);
         return Attempt::Failed;
     }
