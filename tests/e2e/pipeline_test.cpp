@@ -443,4 +443,90 @@ TEST_F(Pipeline, UnreadableQbmBodyIsAnError) {
                                "X.XXs]\n  [OK, PROBLEMS, X.XXs]\n\n");
 }
 
+// The same road on logs that the log writer wrote for the formula, as the solver would.
+class WriterLogs : public Pipeline {
+  protected:
+    // Writes NAME.Tobrin.log for the formula; extra: further writer options.
+    void writerLog(const std::string& name, std::vector<std::string> extra = {},
+                   const std::string& formula = "f.qdimacs") {
+        std::vector<std::string> argv{testsupport::binary("plumex-logwriter"), "-q", "-o", name};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        argv.push_back(formula);
+        testsupport::RunResult r = testsupport::run(argv, dir.path());
+        ASSERT_EQ(r.status, 10) << r.out << r.err;
+    }
+};
+
+TEST_F(WriterLogs, ValidInBothStorageModesAndEveryStyle) {
+    for (const char* mode : {"text", "binary"}) {
+        for (const char* style : {"search", "symbolic", "mix"}) {
+            writerLog("f", {"--mode", mode, "--style", style, "--noise", "30"});
+            auto r = run({"f.Tobrin.log"});
+            EXPECT_EQ(r.status, 10);
+            EXPECT_EQ(r.out, reconstruction("f.Tobrin.log") + kChecksValid +
+                                 "  b.Stripping variables [OK, X.XXs]\n"
+                                 "  c.Dump to file: \n"
+                                 "    1.QBM representation: \"f.qbm\" [OK, 2 nodes, 0.3 KBytes, X.XXs]\n"
+                                 "    [OK, X.XXs]\n"
+                                 "  [OK, VALID, X.XXs]\n\n")
+                << mode << " " << style;
+            // Read back, the certificate passes the same checks; "-eval" without "-check"
+            // skips the validity check.
+            r = run({"f.qbm"});
+            EXPECT_EQ(r.status, 10);
+            EXPECT_NE(r.out.find("[OK, Certificate is VALID, "), std::string::npos) << r.out;
+            r = run({"-eval", "4", "f.qbm"});
+            EXPECT_NE(r.out.find("[OK, Verification skipped as requested, "), std::string::npos) << r.out;
+        }
+    }
+}
+
+TEST_F(WriterLogs, InvalidAndInconsistentCertificates) {
+    writerLog("inv", {"--fault", "invalid"});
+    auto r = run({"inv.Tobrin.log"});
+    EXPECT_EQ(r.status, 20);
+    EXPECT_EQ(r.out, reconstruction("inv.Tobrin.log") + "    2.Consistency check        " + kMarks + "[OK, X.XXs]\n" +
+                         "    3.Validity check           [0% Non-sat clause: A1(orig:1) E3(orig:3) [OK, X.XXs]\n" +
+                         "    [OK, Certificate is INVALID, X.XXs, X.XX% in BDD]\n" +
+                         "  b.Stripping variables [OK, X.XXs]\n  c.Dump to file: \n" +
+                         "    1.QBM representation: \"inv.qbm\" [OK, 4 nodes, 0.3 KBytes, X.XXs]\n" +
+                         "    [OK, X.XXs]\n  [OK, INVALID, X.XXs]\n\n");
+    EXPECT_NE(file("bdd_test.dot").find("alwaysSat"), std::string::npos);
+
+    writerLog("inc", {"--fault", "inconsistent", "--mode", "binary"});
+    r = run({"inc.Tobrin.log"});
+    EXPECT_EQ(r.status, 20);
+    EXPECT_EQ(r.out, reconstruction("inc.Tobrin.log") +
+                         "    2.Consistency check        [0% 10% 20% 30% 40% 50% 60% [OK, Problem with variable 3, "
+                         "X.XXs]\n" +
+                         "    [OK, \nCertificate is INCONSISTENT, X.XXs, X.XX% in BDD]\n" +
+                         "  b.Stripping variables [OK, X.XXs]\n  c.Dump to file: \n" +
+                         "    1.QBM representation: \"inc.qbm\" [OK, 2 nodes, 0.3 KBytes, X.XXs]\n" +
+                         "    [OK, X.XXs]\n  [OK, INVALID, X.XXs]\n\n");
+}
+
+TEST_F(WriterLogs, GzipFormulaAndRemovals) {
+    gzFile gz = gzopen(dir.file("z.qdimacs.gz").c_str(), "wb");
+    ASSERT_TRUE(gz);
+    gzputs(gz, kFormula);
+    gzclose(gz);
+    writerLog("z", {}, "z.qdimacs.gz");
+    writerLog("f");
+    auto packed = run({"z.Tobrin.log"});
+    auto plain = run({"f.Tobrin.log"});
+    EXPECT_EQ(packed.status, 10);
+    std::string renamed = packed.out;
+    for (std::size_t at; (at = renamed.find("z.")) != std::string::npos;) renamed.replace(at, 2, "f.");
+    EXPECT_EQ(renamed, plain.out);
+
+    auto r = run({"-remove", "log", "z.Tobrin.log"});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_FALSE(fileExists(dir.file("z.Tobrin.log")));
+    EXPECT_TRUE(fileExists(dir.file("z.qbm")));
+    r = run({"-remove", "qbm", "f.Tobrin.log"});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_FALSE(fileExists(dir.file("f.qbm")));
+    EXPECT_TRUE(fileExists(dir.file("f.Tobrin.log")));
+}
+
 }  // namespace
