@@ -49,49 +49,20 @@ bool reportable(const std::string& formula) {
     return stat(formula.c_str(), &st) == 0 && S_ISREG(st.st_mode) && inputs::formulaExists(formula);
 }
 
-// An instance path never names a formula itself, so the hooks report for the formula the
-// instance was made from, where the pipeline writes the instance's other lines too.
+// The hooks hand the instance path where a formula path is expected: a line is written
+// only for an instance that passes the formula test, so a solver log's timeout or crash
+// leaves no line.
 void onTimeout(const std::string& path) {
-    if (!settings().report) return;
-    std::string formula = reportFormula(path);
-    if (!reportable(formula)) return;
-    report::appendReportLine(formula, 0, runner::currentTimeout(), 0, 0, 0, "TIMEOUT");
+    if (!settings().report || !reportable(path)) return;
+    report::appendReportLine(path, 0, runner::currentTimeout(), 0, 0, 0, "TIMEOUT");
 }
 
 void onCrash(const std::string& path, int) {
-    if (!settings().report) return;
-    std::string formula = reportFormula(path);
-    if (!reportable(formula)) return;
-    report::appendReportLine(formula, 0, 0, 0, 0, 0, "CRASH");
+    if (!settings().report || !reportable(path)) return;
+    report::appendReportLine(path, 0, 0, 0, 0, 0, "CRASH");
 }
 
 }  // namespace
-
-std::string reportFormula(const std::string& instancePath) {
-    if (reportable(instancePath)) return instancePath;
-    if (!settings().qbfPath.empty()) return settings().qbfPath;
-    // Both headers name the formula within their first lines as: # formula: "NAME"
-    std::FILE* fp = std::fopen(instancePath.c_str(), "r");
-    if (!fp) return "";
-    std::string formula;
-    char line[4096];
-    for (int n = 0; n < 8 && std::fgets(line, sizeof line, fp); ++n) {
-        const char* key = "# formula: ";
-        if (std::strncmp(line, key, std::strlen(key)) != 0) continue;
-        const char* open = std::strchr(line, '"');
-        const char* close = open ? std::strrchr(open + 1, '"') : nullptr;
-        if (open && close) formula.assign(open + 1, close);
-        break;
-    }
-    std::fclose(fp);
-    // As the pipeline finds it: a relative name from the working directory first, then
-    // from the instance's directory.
-    if (formula.empty() || formula[0] == '/' || reportable(formula)) return formula;
-    std::size_t slash = instancePath.rfind('/');
-    if (slash == std::string::npos) return formula;
-    std::string beside = instancePath.substr(0, slash + 1) + formula;
-    return reportable(beside) ? beside : formula;
-}
 
 InstanceFramework makeFramework() {
     InstanceFramework framework;
