@@ -29,25 +29,42 @@ bool LogOut::open(const std::string& path, bool binary) {
 void LogOut::header(const std::string& version, const std::string& formulaName, const std::string& format,
                     const Model& m) {
     // The free text sits on the banner line: the reader discards the rest of that line.
-    std::fprintf(fp_, "# Tobrin log file, %s written by plumex-logwriter\n", version.c_str());
-    std::fprintf(fp_, "# formula: \"%s\"\n", formulaName.c_str());
-    std::fprintf(fp_, "# dump format: %s\n", format.c_str());
-    std::fprintf(fp_, "# vars: (%d,%d)\n\n", m.numVars, m.numUniv());
+    text("# Tobrin log file, " + version + " written by plumex-logwriter\n");
+    text("# formula: \"" + formulaName + "\"\n");
+    text("# dump format: " + format + "\n");
+    text("# vars: (" + std::to_string(m.numVars) + "," + std::to_string(m.numUniv()) + ")\n\n");
     text("# universals: ");
-    for (int k = 1; k <= m.numUniv(); ++k) std::fprintf(fp_, "%d ", m.univ[k]);
+    for (int k = 1; k <= m.numUniv(); ++k) text(std::to_string(m.univ[k]) + " ");
     text("\n# int/ext mapping: ");
-    for (int i = 1; i < m.numVars; ++i) std::fprintf(fp_, "%d ", m.intToExt[i]);
+    for (int i = 1; i < m.numVars; ++i) text(std::to_string(m.intToExt[i]) + " ");
     text("\n");
 }
 
-long long LogOut::position() { return static_cast<long long>(ftello(fp_)); }
+long long LogOut::position() { return pos_; }
+
+namespace {
+// Bytes that dddmp::writeInt takes for a code: 7-bit groups, escaped bytes twice.
+int binaryLength(unsigned v) {
+    v &= 0x0FFFFFFFu;
+    int top = 0;
+    while (top < 3 && (v >> (7 * (top + 1)))) ++top;
+    int n = 0;
+    for (int g = top; g >= 0; --g) {
+        unsigned byte = (((v >> (7 * g)) & 0x7Fu) << 1) | (g > 0 ? 1u : 0u);
+        n += byte == 0x00 || byte == 0x0A || byte == 0x0D || byte == 0x1A ? 2 : 1;
+    }
+    return n;
+}
+}  // namespace
 
 int LogOut::begin(const char* kind, long extraBack) {
     long long pos = position();
     long long back = prevPos_ < 0 ? 0 : pos - prevPos_;
     prevPos_ = pos;
     int id = nextId_++;
-    std::fprintf(fp_, "#%d: %s [%lld]\n", id, kind, back + extraBack);
+    char line[128];
+    int n = std::snprintf(line, sizeof line, "#%d: %s [%lld]\n", id, kind, back + extraBack);
+    raw(line, static_cast<std::size_t>(n));
     return id;
 }
 
@@ -56,6 +73,7 @@ void LogOut::integer(int v) {
         // Folded so that the sign survives the unsigned code: 2v, or 1 - 2v when negative.
         int code = v >= 0 ? 2 * v : 1 - 2 * v;
         dddmp::writeInt(fp_, code);
+        pos_ += binaryLength(static_cast<unsigned>(code));
         return;
     }
     char b[16];
@@ -69,7 +87,7 @@ void LogOut::paired(int v) {
         integer(v);
         return;
     }
-    std::fprintf(fp_, " (%d)", v);
+    text(" (" + std::to_string(v) + ")");
 }
 
 void LogOut::dump(const std::vector<bdd::Bdd>& roots) {
@@ -77,14 +95,20 @@ void LogOut::dump(const std::vector<bdd::Bdd>& roots) {
     o.mode = binary_ ? 'B' : 'A';
     o.varInfo = dddmp::VarIds;
     dddmp::storeArray(fp_, roots, o);
+    pos_ = static_cast<long long>(ftello(fp_));
 }
 
 void LogOut::trailer(const std::string& outcome, double seconds, bool withTime, long extraBack) {
     long long pos = position();
     long long back = prevPos_ < 0 ? 0 : pos - prevPos_;
-    std::fprintf(fp_, "#%d: END [%lld]\n", nextId_++, back + extraBack);
-    std::fprintf(fp_, "outcome: %s\n", outcome.c_str());
-    if (withTime) std::fprintf(fp_, "time: %g\n", seconds);
+    char line[128];
+    int n = std::snprintf(line, sizeof line, "#%d: END [%lld]\noutcome: %s\n", nextId_++, back + extraBack,
+                          outcome.c_str());
+    raw(line, static_cast<std::size_t>(n));
+    if (withTime) {
+        n = std::snprintf(line, sizeof line, "time: %g\n", seconds);
+        raw(line, static_cast<std::size_t>(n));
+    }
 }
 
 bool LogOut::commit() {

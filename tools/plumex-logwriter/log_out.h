@@ -35,9 +35,15 @@ class LogOut {
     void integer(int v);        // "%i " or the folded binary code
     void paired(int v);         // " (%i)" or the folded binary code
     void eol() { put('\n'); }
-    void text(const std::string& s) { std::fwrite(s.data(), 1, s.size(), fp_); }
-    void put(char c) { std::putc(c, fp_); }
-    void raw(const void* p, std::size_t n) { std::fwrite(p, 1, n, fp_); }
+    void text(const std::string& s) { raw(s.data(), s.size()); }
+    void put(char c) {
+        std::putc(c, fp_);
+        ++pos_;
+    }
+    void raw(const void* p, std::size_t n) {
+        std::fwrite(p, 1, n, fp_);
+        pos_ += static_cast<long long>(n);
+    }
     void dump(const std::vector<bdd::Bdd>& roots);
 
     // "#id: END [back]", outcome and time lines.
@@ -51,6 +57,7 @@ class LogOut {
     std::string path_, tmp_;
     bool binary_ = false;
     long long prevPos_ = -1;
+    long long pos_ = 0;  // bytes written so far (kept by hand: ftell per entry is slow)
     int nextId_ = 1;
     std::vector<char> buffer_;
 };
