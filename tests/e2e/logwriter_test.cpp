@@ -129,6 +129,8 @@ class LogWriter : public ::testing::Test {
   protected:
     // A handful of generated formulas, each with its known verdict.
     void SetUp() override {
+        ASSERT_TRUE(testsupport::fileExists(binary("plumex-logwriter")))
+            << "plumex-logwriter was not built (it needs CaDiCaL: Debian package libcadical-dev)";
         for (int seed = 1; seed <= 12; ++seed) {
             std::string f = generate(dir, "g" + std::to_string(seed) + ".qdimacs", 10 + seed % 4, 14 + seed % 9,
                                      2 + seed % 3, seed % 2 ? "e" : "a", seed);

@@ -17,7 +17,8 @@ Solution solve(const Model& m, long long literalBudget) {
     std::vector<long long> base(static_cast<std::size_t>(m.numVars), 0);
     long long next = 1;
     for (int x : m.exist) {
-        if (m.depth[x] > 30) return out;
+        // Tables and the search tree grow with 2^depth: beyond 24 universals neither fits.
+        if (m.depth[x] > 24) return out;
         base[x] = next;
         next += 1LL << m.depth[x];
         if (next > (1LL << 31) - 2 || next > literalBudget) return out;
