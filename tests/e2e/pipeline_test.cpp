@@ -529,4 +529,19 @@ TEST_F(WriterLogs, GzipFormulaAndRemovals) {
     EXPECT_TRUE(fileExists(dir.file("f.Tobrin.log")));
 }
 
+TEST_F(WriterLogs, FinalReorderingAndReportLine) {
+    writerLog("f");
+    auto r = run({"-hbdd", "2:3", "-report", "f.Tobrin.log"});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_NE(r.out.find("    [OK, Certificate is VALID, X.XXs, X.XX% in BDD]\n  b.Additional reordering [OK, X.XXs]\n"
+                         "  c.Stripping variables [OK, X.XXs]\n"),
+              std::string::npos)
+        << r.out;
+    // The formula path has no directory: the report file sits in the working directory.
+    std::string line = file("certificationReport.qbm.txt");
+    EXPECT_EQ(line.substr(0, line.find('\t')), "noname");
+    EXPECT_NE(line.find("\t4\t3\tA[2]E[2]\t1\t"), std::string::npos) << line;
+    EXPECT_EQ(line.substr(line.size() - 7), "\tVALID\n") << line;
+}
+
 }  // namespace
