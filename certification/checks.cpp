@@ -92,6 +92,7 @@ int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, cons
         } else if (hasFunction(model, v)) {
             const bdd::Bdd& f = e > 0 ? model.posBdd[v] : model.negBdd[v];
             if (f.isOne()) return 1;  // satisfied in every scenario
+            if (f.isZero()) continue;
             s = s.isNull() ? f : s | f;
         }
     }
