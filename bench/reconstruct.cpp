@@ -4,6 +4,10 @@
 // child process so that its peak memory is its own (wait4's ru_maxrss).
 //
 // Usage: bench_reconstruct [SIZE_MB...]   (default: 128 1024)
+//
+// The writer pads a log to size in one of two ways: "reassign" repeats S_ASSIGN entries
+// of the certificate's functions (every byte is read and replayed), "rollback" adds big
+// resolution entries undone by a ROLLBACK (passed over by their headers alone).
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -112,29 +116,46 @@ int main(int argc, char** argv) {
     std::string dir = "/tmp/plumex-bench-reconstruct-" + std::to_string(getpid());
     shell("mkdir -p " + dir);
     int failures = 0;
-    for (const char* mode : {"text", "binary"}) {
-        for (long mb : sizes) {
-            std::string formula = dir + "/big.qdimacs";
-            std::string log = dir + "/big.Tobrin.log";
-            std::string make = writerPath() + " gen --seed 1 --universals 8 --existentials 12 > " + formula + " && " +
-                               writerPath() + " " + formula + " --mode " + mode + " --size " + std::to_string(mb) +
-                               "M --output " + log + " > /dev/null";
-            if (shell(make) != 0) {
-                std::printf("cannot make a %ld MB %s log with the log writer\n", mb, mode);
-                ++failures;
-                continue;
-            }
-            long bytes = fileSize(log);
-            std::printf("%s log of %.1f MB\n", mode, static_cast<double>(bytes) / (1024.0 * 1024.0));
-            long rss = 0;
-            Figures read = inChild([&] { return readAll(log); }, &rss);
-            report("reader", bytes, read, rss);
-            Figures rec = inChild([&] { return reconstructAll(log, read.entries); }, &rss);
-            report("reconstruction", bytes, rec, rss);
-            failures += !read.ok + !rec.ok;
-            std::remove(log.c_str());
-            std::remove(formula.c_str());
+    // A true formula with 8 universals (the writer's verdict decides).
+    std::string formula = dir + "/big.qdimacs";
+    bool found = false;
+    for (int seed = 1; seed < 200 && !found; ++seed) {
+        std::string gen = writerPath() + " gen --vars 20 --clauses 10 --blocks 4 --first e --seed " +
+                          std::to_string(seed) + " -o " + formula;
+        if (shell(gen) != 0) break;
+        found = shell(writerPath() + " -q " + formula + " -o " + dir + "/probe") == 10 * 256;
+    }
+    if (!found) {
+        std::printf("no true formula from the log writer (%s)\n", writerPath().c_str());
+        return 1;
+    }
+    struct Run {
+        const char* mode;
+        const char* padding;
+        long mb;
+    };
+    std::vector<Run> runs;
+    for (const char* mode : {"text", "binary"})
+        for (long mb : sizes) runs.push_back(Run{mode, "reassign", mb});
+    runs.push_back(Run{"binary", "rollback", sizes.back()});
+    for (const Run& run : runs) {
+        std::string log = dir + "/big.Tobrin.log";
+        std::string make = writerPath() + " -q " + formula + " --style mix --mode " + run.mode + " --padding " +
+                           run.padding + " --size " + std::to_string(run.mb) + "M -o " + log;
+        if (shell(make) != 10 * 256) {
+            std::printf("cannot make a %ld MB %s log with the log writer\n", run.mb, run.mode);
+            ++failures;
+            continue;
         }
+        long bytes = fileSize(log);
+        std::printf("%s log, %s padding, %.1f MB\n", run.mode, run.padding, static_cast<double>(bytes) / (1024.0 * 1024.0));
+        long rss = 0;
+        Figures read = inChild([&] { return readAll(log); }, &rss);
+        report("reader", bytes, read, rss);
+        Figures rec = inChild([&] { return reconstructAll(log, read.entries); }, &rss);
+        report("reconstruction", bytes, rec, rss);
+        failures += !read.ok + !rec.ok;
+        std::remove(log.c_str());
     }
     shell("rm -rf " + dir);
     return failures == 0 ? 0 : 1;
