@@ -3,6 +3,7 @@
 // branches passed over by their headers alone.
 #include "inputs/log_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -314,6 +315,17 @@ bool literalOk(LogReader& r, int l) {
     return true;
 }
 
+// Arrays grow as their items are read, from a modest reservation: a count that passed
+// the bytes-left check still says nothing about the data behind it, and an item of
+// memory can be far bigger than its bytes in the file.
+constexpr std::size_t kReserve = 1024;
+
+template <typename T>
+void prepare(std::vector<T>& v, long count) {
+    v.clear();
+    v.reserve(std::min(static_cast<std::size_t>(count), kReserve));
+}
+
 // A count, checked against the data left.
 bool payloadCount(LogReader& r, int* n) { return payloadInt(r, n) && countOk(r, *n); }
 
@@ -321,18 +333,20 @@ bool payloadCount(LogReader& r, int* n) { return payloadInt(r, n) && countOk(r, 
 bool literalList(LogReader& r, std::vector<int>& out, bool variables) {
     int m;
     if (!payloadCount(r, &m)) return false;
-    out.resize(static_cast<std::size_t>(m));
-    for (int& l : out) {
+    prepare(out, m);
+    for (int i = 0; i < m; ++i) {
+        int l;
         if (!payloadInt(r, &l)) return false;
         if (!(variables ? variableOk(r, l) : literalOk(r, l))) return false;
+        out.push_back(l);
     }
     return true;
 }
 
 bool clauses(LogReader& r, std::vector<LogClause>& out, int count) {
-    out.resize(static_cast<std::size_t>(count));
-    for (LogClause& c : out)
-        if (!literalList(r, c.literals, false)) return false;
+    prepare(out, count);
+    for (int i = 0; i < count; ++i)
+        if (!literalList(r, out.emplace_back().literals, false)) return false;
     return true;
 }
 
@@ -356,8 +370,9 @@ bool readGCubes(LogReader& r, LogEntry& e) {
     int n;
     if (!payloadCount(r, &n)) return false;
     skipEol(r);
-    e.cubes.resize(static_cast<std::size_t>(n));
-    for (LogCube& cube : e.cubes) {
+    prepare(e.cubes, n);
+    for (int i = 0; i < n; ++i) {
+        LogCube& cube = e.cubes.emplace_back();
         if (!payloadInt(r, &cube.variable) || !variableOk(r, cube.variable)) return false;
         if (!literalList(r, cube.dominators, true)) return false;
         skipEol(r);
@@ -382,9 +397,11 @@ bool readRes(LogReader& r, LogEntry& e, bool symbolic) {
 bool readSCubes(LogReader& r, LogEntry& e) {
     int n;
     if (!payloadCount(r, &n)) return false;
-    e.cubes.resize(static_cast<std::size_t>(n));
-    for (LogCube& cube : e.cubes)
+    prepare(e.cubes, n);
+    for (int i = 0; i < n; ++i) {
+        LogCube& cube = e.cubes.emplace_back();
         if (!payloadInt(r, &cube.variable) || !variableOk(r, cube.variable)) return false;
+    }
     std::vector<bdd::Bdd> roots;
     if (!loadRoots(r, static_cast<std::size_t>(n), roots)) return false;
     for (int i = 0; i < n; ++i) e.cubes[i].cube = std::move(roots[i]);
@@ -449,16 +466,21 @@ bool readSatEncoding(LogReader& r, LogEntry& e) {
         !matchText(r, ") cnfVar:") || !textInt(r, &c) || !matchText(r, "\n"))
         return false;
     if (!countOk(r, c)) return false;
-    e.values.assign(static_cast<std::size_t>(c) + 1, 0);
-    for (int i = 1; i <= c; ++i)
-        if (!payloadInt(r, &e.values[i])) return false;
+    prepare(e.values, static_cast<long>(c) + 1);
+    e.values.push_back(0);
+    for (int i = 1; i <= c; ++i) {
+        int v;
+        if (!payloadInt(r, &v)) return false;
+        e.values.push_back(v);
+    }
     skipEol(r);
     if (!countOk(r, k)) return false;
     InverseVarMapping& map = e.mapping;
     map.nonemptyExNumVar = k;
     map.cnfVarNum = c;
-    map.rows.resize(static_cast<std::size_t>(k));
-    for (InverseVarRow& row : map.rows) {
+    prepare(map.rows, k);
+    for (int i = 0; i < k; ++i) {
+        InverseVarRow& row = map.rows.emplace_back();
         // "var %i: (%i,%i)\n"
         int z;
         if (!matchText(r, "var") || !textInt(r, &row.exVar) || !matchText(r, ": (") ||
@@ -470,12 +492,15 @@ bool readSatEncoding(LogReader& r, LogEntry& e) {
         skipEol(r);
         if (!countOk(r, z)) return false;
         row.numOfCubes = z;
-        row.cubeMapping.resize(static_cast<std::size_t>(z));
-        for (CubeMapping& cube : row.cubeMapping) {
-            if (!countOk(r, row.relevantUnivSize)) return false;
-            cube.univCube.resize(row.relevantUniv.size());
-            for (int& v : cube.univCube)
+        prepare(row.cubeMapping, z);
+        for (int j = 0; j < z; ++j) {
+            CubeMapping& cube = row.cubeMapping.emplace_back();
+            prepare(cube.univCube, row.relevantUnivSize);
+            for (int u = 0; u < row.relevantUnivSize; ++u) {
+                int v;
                 if (!payloadInt(r, &v)) return false;
+                cube.univCube.push_back(v);
+            }
             if (r.binary) {
                 if (!payloadInt(r, &cube.firstIndex, 137)) return false;
             } else if (!matchText(r, " (") || !textInt(r, &cube.firstIndex) || !matchText(r, ")")) {
