@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/run.h"
+#include "tests/unit/log_builder.h"
 
 namespace {
 
@@ -23,25 +24,7 @@ using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
-std::string binaryInt(int v) {
-    unsigned code = v >= 0 ? 2u * static_cast<unsigned>(v) : 1u + 2u * static_cast<unsigned>(-v);
-    int top = 0;
-    while (top < 3 && (code >> (7 * (top + 1)))) ++top;
-    std::string out;
-    for (int g = top; g >= 0; --g) {
-        unsigned char byte = static_cast<unsigned char>((((code >> (7 * g)) & 0x7Fu) << 1) | (g > 0 ? 1u : 0u));
-        switch (byte) {
-            case 0x00: out += std::string("\0\0", 2); break;
-            case 0x0A: out += std::string("\0\1", 2); break;
-            case 0x0D: out += std::string("\0\2", 2); break;
-            case 0x1A: out += std::string("\0\3", 2); break;
-            default: out += static_cast<char>(byte);
-        }
-    }
-    return out;
-}
-
-struct LogSpec {
+struct ScenarioLog {
     std::string formula;
     std::vector<int> universals;    // external numbers, in BDD-index order
     std::vector<int> existentials;  // external numbers
@@ -52,22 +35,22 @@ struct LogSpec {
 };
 
 // Internal numbering: existentials first, then universals.
-void writeLog(const std::string& path, const LogSpec& spec) {
-    int e = static_cast<int>(spec.existentials.size());
-    int u = static_cast<int>(spec.universals.size());
+void writeLog(const std::string& path, const ScenarioLog& plan) {
+    int e = static_cast<int>(plan.existentials.size());
+    int u = static_cast<int>(plan.universals.size());
     std::vector<int> intToExt{0};
-    for (int x : spec.existentials) intToExt.push_back(x);
-    for (int x : spec.universals) intToExt.push_back(x);
+    for (int x : plan.existentials) intToExt.push_back(x);
+    for (int x : plan.universals) intToExt.push_back(x);
     auto internal = [&](int lit) {
         int var = lit < 0 ? -lit : lit;
         for (int i = 1; i < static_cast<int>(intToExt.size()); ++i)
             if (intToExt[i] == var) return lit < 0 ? -i : i;
         return 0;
     };
-    auto num = [&](int v) { return spec.binary ? binaryInt(v) : std::to_string(v) + " "; };
+    auto num = [&](int v) { return plan.binary ? logtest::binaryInt(v) : std::to_string(v) + " "; };
 
-    std::string out = "# Tobrin log file, 1.3\n# written by the pipeline test\n# formula: \"" + spec.formula +
-                      "\"\n# dump format: " + (spec.binary ? "binary" : "text") + "\n# vars: (" +
+    std::string out = "# Tobrin log file, 1.3\n# written by the pipeline test\n# formula: \"" + plan.formula +
+                      "\"\n# dump format: " + (plan.binary ? "binary" : "text") + "\n# vars: (" +
                       std::to_string(e + u + 1) + "," + std::to_string(u) + ")\n\n# universals: ";
     for (int k = 1; k <= u; ++k) out += std::to_string(e + k) + " ";
     out += "\n# int/ext mapping: ";
@@ -78,7 +61,7 @@ void writeLog(const std::string& path, const LogSpec& spec) {
     std::vector<std::pair<std::string, std::string>> replay;
     for (unsigned s = 0; s < (1u << u); ++s) {
         for (int k = 0; k < u; ++k) replay.push_back({"B_OUT", num((s >> k) & 1 ? e + k + 1 : -(e + k + 1))});
-        for (int lit : spec.literals(s)) replay.push_back({"B_OUT", num(internal(lit))});
+        for (int lit : plan.literals(s)) replay.push_back({"B_OUT", num(internal(lit))});
         for (int k = u - 1; k >= 0; --k)
             replay.push_back({"B_IN", "1a" + std::to_string((s >> k) & 1 ? e + k + 1 : -(e + k + 1)) + "\n"});
     }
@@ -124,13 +107,13 @@ class Pipeline : public testing::Test {
     void SetUp() override { writeFile(dir.file("f.qdimacs"), kFormula); }
     void log(const std::string& name, bool binary = false,
              std::function<std::vector<int>(unsigned)> literals = goodLiterals, const std::string& formula = "f.qdimacs") {
-        LogSpec spec;
-        spec.formula = formula;
-        spec.universals = {1, 2};
-        spec.existentials = {3, 4};
-        spec.binary = binary;
-        spec.literals = std::move(literals);
-        writeLog(dir.file(name), spec);
+        ScenarioLog plan;
+        plan.formula = formula;
+        plan.universals = {1, 2};
+        plan.existentials = {3, 4};
+        plan.binary = binary;
+        plan.literals = std::move(literals);
+        writeLog(dir.file(name), plan);
     }
     testsupport::RunResult run(const std::vector<std::string>& args) {
         testsupport::RunResult r = testsupport::plumex(args, dir.path());
@@ -150,17 +133,20 @@ const std::string kChecksValid = "    2.Consistency check        " + kMarks + "[
                                  "    3.Validity check           " + kMarks + "[OK, X.XXs]\n" +
                                  "    [OK, Certificate is VALID, X.XXs, X.XX% in BDD]\n";
 
+// The whole output of a default run on f.Tobrin.log for a certificate of kFormula.
+const std::string kValidRun = reconstruction("f.Tobrin.log") + kChecksValid +
+                              "  b.Stripping variables [OK, X.XXs]\n"
+                              "  c.Dump to file: \n"
+                              "    1.QBM representation: \"f.qbm\" [OK, 2 nodes, 0.3 KBytes, X.XXs]\n"
+                              "    [OK, X.XXs]\n"
+                              "  [OK, VALID, X.XXs]\n\n";
+
 TEST_F(Pipeline, ValidLogInBothStorageModesWritesItsQbmFile) {
     for (bool binary : {false, true}) {
         log("f.Tobrin.log", binary);
         auto r = run({"f.Tobrin.log"});
         EXPECT_EQ(r.status, 10);
-        EXPECT_EQ(r.out, reconstruction("f.Tobrin.log") + kChecksValid +
-                             "  b.Stripping variables [OK, X.XXs]\n"
-                             "  c.Dump to file: \n"
-                             "    1.QBM representation: \"f.qbm\" [OK, 2 nodes, 0.3 KBytes, X.XXs]\n"
-                             "    [OK, X.XXs]\n"
-                             "  [OK, VALID, X.XXs]\n\n")
+        EXPECT_EQ(r.out, kValidRun)
             << (binary ? "binary" : "text");
         std::string qbm = file("f.qbm");
         EXPECT_EQ(qbm.substr(0, qbm.find(".ver")),
@@ -337,12 +323,12 @@ TEST_F(Pipeline, FormulaThatCannotBeFound) {
 TEST_F(Pipeline, RelativeFormulaIsAlsoLookedForBesideTheLog) {
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0777), 0);
     writeFile(dir.file("sub/g.qdimacs"), kFormula);
-    LogSpec spec;
-    spec.formula = "g.qdimacs";
-    spec.universals = {1, 2};
-    spec.existentials = {3, 4};
-    spec.literals = goodLiterals;
-    writeLog(dir.file("sub/g.Tobrin.log"), spec);
+    ScenarioLog plan;
+    plan.formula = "g.qdimacs";
+    plan.universals = {1, 2};
+    plan.existentials = {3, 4};
+    plan.literals = goodLiterals;
+    writeLog(dir.file("sub/g.Tobrin.log"), plan);
     auto r = run({"sub/g.Tobrin.log"});
     EXPECT_EQ(r.status, 10);
     EXPECT_NE(r.out.find("[OK, Certificate is VALID, "), std::string::npos) << r.out;
@@ -463,12 +449,7 @@ TEST_F(WriterLogs, ValidInBothStorageModesAndEveryStyle) {
             writerLog("f", {"--mode", mode, "--style", style, "--noise", "30"});
             auto r = run({"f.Tobrin.log"});
             EXPECT_EQ(r.status, 10);
-            EXPECT_EQ(r.out, reconstruction("f.Tobrin.log") + kChecksValid +
-                                 "  b.Stripping variables [OK, X.XXs]\n"
-                                 "  c.Dump to file: \n"
-                                 "    1.QBM representation: \"f.qbm\" [OK, 2 nodes, 0.3 KBytes, X.XXs]\n"
-                                 "    [OK, X.XXs]\n"
-                                 "  [OK, VALID, X.XXs]\n\n")
+            EXPECT_EQ(r.out, kValidRun)
                 << mode << " " << style;
             // Read back, the certificate passes the same checks; "-eval" without "-check"
             // skips the validity check.
