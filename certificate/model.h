@@ -39,6 +39,10 @@ struct QBModel {
     double validityTime = 0.0;
 
     bool isUniversal(int v) const { return univIndex[v] != 0; }
+    // Kept by stripping (every variable is, before stripping has run).
+    bool keeps(int v) const {
+        return inScope.empty() || (v >= 0 && v < static_cast<int>(inScope.size()) && inScope[v] != 0);
+    }
     // The external number e names a variable of this certificate.
     bool knowsExternal(long e) const {
         return e > 0 && e < static_cast<long>(extToInt.size()) && extToInt[e] > 0;

@@ -31,7 +31,7 @@ bool writeCertificateDot(const QBModel& model, const std::string& path, std::str
     std::vector<Group> groups;
     for (int v = 1; v < model.numVars; ++v) {
         if (model.univIndex[v] != 0) continue;
-        if (!model.inScope.empty() && !model.inScope[v]) continue;
+        if (!model.keeps(v)) continue;
         const bdd::Bdd& pos = model.posBdd[v];
         const bdd::Bdd& neg = model.negBdd[v];
         if (pos.isNull() || neg.isNull()) continue;

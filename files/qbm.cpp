@@ -21,10 +21,6 @@ constexpr std::size_t kHeaderLine = 10000;
 // external-number table of a hostile file small.
 constexpr long kMaxExternal = 1L << 24;
 
-bool inScope(const QBModel& model, int v) {
-    return model.inScope.empty() || (v < static_cast<int>(model.inScope.size()) && model.inScope[v]);
-}
-
 bdd::Bdd functionOr0(const std::vector<bdd::Bdd>& table, int v) {
     return v < static_cast<int>(table.size()) && !table[v].isNull() ? table[v] : bdd::zero();
 }
@@ -51,7 +47,7 @@ bool writeQbm(QBModel& model, const std::string& path, std::string* error) {
     std::vector<int> existentials;
     std::vector<bdd::Bdd> roots;
     for (int v = 1; v < model.numVars; ++v) {
-        if (model.univIndex[v] != 0 || !inScope(model, v)) continue;
+        if (model.univIndex[v] != 0 || !model.keeps(v)) continue;
         existentials.push_back(model.intToExt[v]);
         roots.push_back(functionOr0(model.posBdd, v));
         roots.push_back(functionOr0(model.negBdd, v));

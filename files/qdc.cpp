@@ -20,7 +20,7 @@ bool writeQdc(const QBModel& model, const std::string& path, std::string* error)
     // dependency cubes, lists the same literals as the reconstructed one.
     for (int v = 1; v < model.numVars; ++v) {
         if (model.univIndex[v] != 0) continue;
-        if (!model.inScope.empty() && !model.inScope[v]) continue;
+        if (!model.keeps(v)) continue;
         const bdd::Bdd& pos = model.posBdd[v];
         const bdd::Bdd& neg = model.negBdd[v];
         if (!pos.isNull() && pos.isOne())
