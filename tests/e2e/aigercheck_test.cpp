@@ -4,6 +4,7 @@
 // exports too.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -220,6 +221,43 @@ TEST_F(Checker, ExportedCertificatesAgreeWithTheBddValidityCheck) {
     }
     EXPECT_GT(valid, 8);
     EXPECT_GT(invalid, 4);
+}
+
+// The "-dump aag aig" items of the real binary: both files next to the QBM file, one step
+// each, and the checker's verdict is the pipeline's.
+TEST_F(Checker, PlumexDumpsBothFormsForTheChecker) {
+    std::string f = file("xor.qdimacs", kXor);
+    std::string qbm = dir.file("x.qbm");
+    for (bool broken : {false, true}) {
+        {
+            auto m = newReplayModel("xor.qdimacs", 4, {0, 1, 2}, {0, 1, 2, 3}, 3);
+            bdd::Bdd fn = bdd::ithVar(1) ^ bdd::ithVar(2);
+            if (broken) fn = bdd::ithVar(1) | bdd::ithVar(2);
+            m->posBdd[3] = fn;
+            m->negBdd[3] = !fn;
+            setDddmpMode('A');
+            ASSERT_TRUE(writeQbm(*m, qbm, nullptr));
+        }
+        RunResult r = plumex({"-qbf", f, "-dump", "aag", "aig", qbm}, dir.path());
+        if (r.out.find("Usage") != std::string::npos || r.out.find("usage") != std::string::npos)
+            GTEST_SKIP() << "this build has no \"aag\"/\"aig\" dump items";
+        std::string out = testsupport::maskTimes(r.out);
+        EXPECT_NE(out.find("AIGER representation: \"" + qbm + ".aag\""), std::string::npos) << out;
+        EXPECT_NE(out.find("AIGER representation: \"" + qbm + ".aig\""), std::string::npos) << out;
+        EXPECT_NE(out.find(broken ? "Certificate is INVALID" : "Certificate is VALID"), std::string::npos) << out;
+        for (const std::string& c : {qbm + ".aag", qbm + ".aig"}) {
+            RunResult v = check(f, c);
+            EXPECT_EQ(v.status, broken ? 1 : 0) << c << "\n" << v.out << v.err;
+        }
+    }
+    // A file that cannot be put in place (a directory has its name) is reported on its
+    // step, and the instance fails.
+    std::filesystem::remove(qbm + ".aag");
+    std::filesystem::create_directory(qbm + ".aag");
+    RunResult r = plumex({"-qbf", f, "-dump", "aag", qbm}, dir.path());
+    EXPECT_NE(r.out.find("cannot write \"" + qbm + ".aag\""), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 255) << r.out;
+    EXPECT_TRUE(std::filesystem::is_directory(qbm + ".aag"));
 }
 
 // abc reads the binary export, and finds the exports of the same functions under two
