@@ -49,8 +49,6 @@ struct Circuit {
 
 constexpr unsigned kUnset = ~0u;
 
-bool inScope(const QBModel& model, int v) { return model.inScope.empty() || model.inScope[v] != 0; }
-
 Circuit buildCircuit(const QBModel& model) {
     Circuit c;
     std::vector<int> order;
@@ -65,7 +63,7 @@ Circuit buildCircuit(const QBModel& model) {
 
     std::vector<int> outputs;
     for (int v = 1; v < model.numVars; ++v)
-        if (model.univIndex[v] == 0 && inScope(model, v)) outputs.push_back(v);
+        if (!model.isUniversal(v) && model.keeps(v)) outputs.push_back(v);
     std::sort(outputs.begin(), outputs.end(),
               [&](int a, int b) { return model.intToExt[a] < model.intToExt[b]; });
 
