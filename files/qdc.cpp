@@ -15,14 +15,17 @@ bool writeQdc(const QBModel& model, const std::string& path, std::string* error)
     std::fprintf(fp, "c Instance: \"%s\"\n", model.formula.c_str());
     std::fprintf(fp, "s cnf 1 %i [unknown]\n", model.numVars);
     std::fputs("v ", fp);
-    // An existential is listed when one of its sets is every scenario. The functions say
-    // so by themselves, so a certificate read back from a QBM file, which carries no
-    // dependency cubes, lists the same literals as the reconstructed one.
+    // An existential qualifies when its certificate carries dependency information and
+    // it depends on no universal, or both its sets are constants. A certificate read
+    // from a QBM file carries none, so its line lists nothing.
     for (int v = 1; v < model.numVars; ++v) {
         if (model.univIndex[v] != 0) continue;
         if (!model.keeps(v)) continue;
+        if (v >= static_cast<int>(model.indepCube.size()) || model.indepCube[v].isNull()) continue;
         const bdd::Bdd& pos = model.posBdd[v];
         const bdd::Bdd& neg = model.negBdd[v];
+        bool constants = !pos.isNull() && !neg.isNull() && pos.isConstant() && neg.isConstant();
+        if (model.indepCube[v] != model.allUnivCube && !constants) continue;
         if (!pos.isNull() && pos.isOne())
             std::fprintf(fp, "%i ", model.intToExt[v]);
         else if (!neg.isNull() && neg.isOne())
