@@ -647,7 +647,8 @@ void locateTrailer(LogReader& r) {
     }
     std::string name;
     long id = 0, backOffset = 0;
-    if (at < 0 || !parseEntryHeader(r.line, &id, &name, &backOffset) || name != "END") {
+    // Back offsets are distances to earlier headers: a negative one is no trailer's.
+    if (at < 0 || !parseEntryHeader(r.line, &id, &name, &backOffset) || name != "END" || backOffset < 0) {
         setStatus(r, LOG_NO_TRAILER);
         return;
     }
@@ -755,7 +756,7 @@ LogEntry logReadPrevious(LogReader& r) {
         }
         std::string name;
         long id = 0, backOffset = 0;
-        if (!parseEntryHeader(r.line, &id, &name, &backOffset)) {
+        if (!parseEntryHeader(r.line, &id, &name, &backOffset) || backOffset < 0) {
             setStatus(r, LOG_SYNC_LOST);
             return LogEntry{};
         }

@@ -369,6 +369,21 @@ TEST(LogEntries, BackOffsetToNoHeaderIsSyncLost) {
     Opened p(d);
     logReadPrevious(p.r());
     EXPECT_EQ(logStatus(p.r()), LOG_SYNC_LOST);
+    // Negative back offsets point nowhere: in an entry header the walk has lost its
+    // way, in the trailer there is no usable trailer.
+    LogBuilder e = tiny(false);
+    e.entry(1, "G_ASSIGN", e.assign(1));
+    e.entry(2, "G_ASSIGN", e.assign(2));
+    std::string negative = e.finish(3);
+    negative.replace(negative.find("#2: G_ASSIGN [") + 14, 0, "-");
+    Opened q(negative);
+    ASSERT_FALSE(logIsError(q.r()));
+    EXPECT_EQ(logReadPrevious(q.r()).kind, LOG_UNKNOWN);
+    EXPECT_EQ(logStatus(q.r()), LOG_SYNC_LOST);
+    std::string trailer = e.data();
+    trailer.replace(trailer.find("END [") + 5, 0, "-");
+    Opened t(trailer);
+    EXPECT_EQ(logStatus(t.r()), LOG_NO_TRAILER);
 }
 
 TEST(LogEntries, RollbackDropsTheStretchAfterItsTarget) {
