@@ -201,7 +201,11 @@ Attempt Pass::readPrefix(bool& haveLine) {
     }
     // Variables that no block quantifies are free, that is outermost existentials: a
     // formula whose problem line counts exactly the certificate's variables matches too.
-    bool matches = quantified + 1 == expect_.numVars || (numVars_ + 1 == expect_.numVars && quantified <= numVars_);
+    // A comment line ends the prefix as well, and then nothing can be told of the blocks
+    // that may follow it: only the quantified variables count.
+    bool endedByComment = haveLine && buffer_[0] == 'c';
+    bool matches = quantified + 1 == expect_.numVars ||
+                   (!endedByComment && numVars_ + 1 == expect_.numVars && quantified <= numVars_);
     if (!matches) {
         steps::print("Problem, var number mismatch, in qbf:%li in log:%i ", quantified, expect_.numVars);
         return Attempt::Failed;

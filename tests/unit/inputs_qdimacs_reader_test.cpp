@@ -126,12 +126,14 @@ TEST(QdimacsReader, PrefixMustMatchTheCertificate) {
     r = readFile(f, 3, 3);
     EXPECT_EQ(r.result, 0);
     EXPECT_NE(r.out.find("in qbf:0 in log:3"), std::string::npos) << r.out;
-    // Unquantified variables are free when the problem line counts the certificate's
-    // variables; the quantifier line after the comment is then no clause.
+    // Even when the problem line counts the certificate's variables: after a comment the
+    // rest of the prefix is unknown, so its variables are not taken for free ones.
     writeFile(f, "p cnf 2 1\nc here\ne 1 2 0\n1 0\n");
     r = readFile(f, 3, 2);
     EXPECT_EQ(r.result, 0);
-    EXPECT_NE(r.out.find("Problem, not a number at line 3 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Problem, var number mismatch, in qbf:0 in log:3 "), std::string::npos) << r.out;
+    // Unquantified variables are free when the problem line counts the certificate's
+    // variables and the prefix ends at a clause.
     writeFile(f, "p cnf 3 2\ne 1 0\n1 2 0\n-3 1 0\n");
     r = readFile(f, 4, 3);
     EXPECT_EQ(r.result, 1) << r.out;
