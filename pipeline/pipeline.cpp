@@ -12,6 +12,7 @@
 #include "certificate/strip.h"
 #include "certification/checks.h"
 #include "expressions/stage.h"
+#include "files/aiger.h"
 #include "files/certificate_dot.h"
 #include "files/qbm.h"
 #include "files/qdc.h"
@@ -165,6 +166,20 @@ Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath
         std::string qdc = inputs::qbmToQdcName(qbmPath);
         result.failed |= !dumpStep("QDC representation: \"" + qdc + "\"", [&](std::string* error, std::string*) {
             return writeQdc(model, qdc, error);
+        });
+    }
+    if (s.dumpAag) {
+        deriveQbm();
+        std::string aag = qbmPath + ".aag";
+        result.failed |= !dumpStep("AIGER representation: \"" + aag + "\"", [&](std::string* error, std::string*) {
+            return writeAag(model, aag, error);
+        });
+    }
+    if (s.dumpAig) {
+        deriveQbm();
+        std::string aig = qbmPath + ".aig";
+        result.failed |= !dumpStep("AIGER representation: \"" + aig + "\"", [&](std::string* error, std::string*) {
+            return writeAig(model, aig, error);
         });
     }
     result.failed |= !expDumpStage(model, qbmPath, evaluated);

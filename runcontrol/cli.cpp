@@ -47,6 +47,8 @@ const DumpItem kDumpItems[] = {
      {&Settings::dumpExpBdd, &Settings::dumpExpCnf, &Settings::singleExpDotFile}},
     {"exp=cnf", {&Settings::dumpExpCnf}, {&Settings::dumpExpBdd, &Settings::dumpExpDot}},
     {"qdc", {&Settings::dumpQdc}, {}},
+    {"aag", {&Settings::dumpAag}, {}},
+    {"aig", {&Settings::dumpAig}, {}},
     {"all",
      {&Settings::dumpQbmBdd, &Settings::dumpQbmDot, &Settings::dumpExpBdd, &Settings::dumpExpDot,
       &Settings::dumpExpCnf, &Settings::dumpQdc},
