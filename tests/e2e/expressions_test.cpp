@@ -324,4 +324,49 @@ TEST_F(Eval, DeeplyNestedExpressionIsRefusedWithoutACrash) {
     EXPECT_EQ(r.err, "");
 }
 
+// From a solver log: a formula whose existentials are forced (3 = universal 1,
+// 4 = 1 and 2), solved by the log writer; the dumps are named after the QBM file written
+// next to the log, in the log's storage mode.
+TEST(EvalLog, ExpressionsOverAReconstructedCertificate) {
+    std::string writer = testsupport::binary("plumex-logwriter");
+    if (!fileExists(writer)) GTEST_SKIP() << "the log writer is not built";
+    TempDir dir;
+    writeFile(dir.file("f.qdimacs"), "p cnf 4 5\na 1 2 0\ne 3 4 0\n-1 3 0\n1 -3 0\n-4 1 0\n-4 2 0\n4 -1 -2 0\n");
+    for (const char* mode : {"text", "binary"}) {
+        SCOPED_TRACE(mode);
+        std::string log = dir.file(std::string("f-") + mode + ".Tobrin.log");
+        auto w = testsupport::run({writer, "--mode", mode, "-o", log, dir.file("f.qdimacs")});
+        ASSERT_EQ(w.status, 10) << w.err;  // the solver's code for a true formula
+        auto r = plumex({"-dump", "qbm", "exp", "-eval", "<3,4,xor(3,4),implies(4,3)>", log}, dir.path());
+        EXPECT_EQ(r.status, 10) << r.out;
+        std::string out = maskTimes(r.out);
+        EXPECT_NE(out.find("Certificate is VALID"), std::string::npos) << out;
+        EXPECT_NE(out.find("Evaluation (inverse) \n"
+                           "    1.3 = 50% [OK, X.XXs]\n"
+                           "    2.4 = 25% [OK, X.XXs]\n"
+                           "    3.xor(3,4) = 25% [OK, X.XXs]\n"
+                           "    4.implies(4,3) = always [OK, X.XXs]\n"
+                           "    [OK, X.XXs]\n"),
+                  std::string::npos)
+            << out;
+        std::string qbm = dir.file(std::string("f-") + mode + ".qbm");
+        EXPECT_NE(out.find("BDD representation: \"" + qbm + ".exp.bdd\" [OK, X.XXs]"), std::string::npos) << out;
+        std::string bdd = readFile(qbm + ".exp.bdd");
+        EXPECT_NE(bdd.find("c Expression: <3,4,xor(3,4),implies(4,3)> = <50%,25%,25%,always>\n"), std::string::npos);
+        bool text = std::string(mode) == "text";
+        EXPECT_EQ(bdd.find(".mode A\n.varinfo 3\n") != std::string::npos, text);
+        EXPECT_EQ(bdd.find(".suppvarnames a1 a2\n") != std::string::npos, text) << bdd;
+        // The universals' formula numbers name the CNF variables: 4 = 1 and 2.
+        std::string cnf = readFile(qbm + ".2.exp.cnf");
+        EXPECT_NE(cnf.find("\n1 0\n2 0\n"), std::string::npos) << cnf;
+        if (fileExists("/usr/bin/dot")) {
+            EXPECT_EQ(testsupport::run({"/usr/bin/dot", "-Tsvg", "-o", "/dev/null", qbm + ".exp.dot"}).status, 0);
+        }
+        // The certificate read back from its QBM file answers the same.
+        r = plumex({"-dump", "direxp", "-eval", "4(1,-2)", qbm}, dir.path());
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(readFile(qbm + ".exp.direct"), "4(1,-2) = F\n");
+    }
+}
+
 }  // namespace
