@@ -44,8 +44,8 @@ int digitValue(char c) {
 
 // An integer read as the "%i" input conversion reads it: leading white space of any
 // kind, an optional sign, then decimal, 0x/0X hexadecimal or 0-prefixed octal digits.
-// The value is that of a long (saturated on overflow) cut to an int, as the C library
-// stores it.
+// A number outside the int range is no integer: cut to an int as the C library stores
+// it, 99999999999999999999 would name the literal -1.
 struct ReadInt {
     bool ok = false;
     int value = 0;
@@ -80,13 +80,13 @@ ReadInt readInt(const char* text, int pos) {
         if (!overflow) magnitude = magnitude * base + d;
         ++p;
     }
+    if (overflow) return r;
     long value;
-    if (overflow)
-        value = negative ? LONG_MIN : LONG_MAX;
-    else if (negative)
+    if (negative)
         value = magnitude == static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN : -static_cast<long>(magnitude);
     else
         value = static_cast<long>(magnitude);
+    if (value < INT_MIN || value > INT_MAX) return r;
     r.ok = true;
     r.value = static_cast<int>(value);
     r.end = p;
