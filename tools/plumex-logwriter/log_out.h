@@ -37,11 +37,11 @@ class LogOut {
     void eol() { put('\n'); }
     void text(const std::string& s) { raw(s.data(), s.size()); }
     void put(char c) {
-        std::putc(c, fp_);
+        putc_unlocked(c, fp_);
         ++pos_;
     }
     void raw(const void* p, std::size_t n) {
-        std::fwrite(p, 1, n, fp_);
+        fwrite_unlocked(p, 1, n, fp_);
         pos_ += static_cast<long long>(n);
     }
     void dump(const std::vector<bdd::Bdd>& roots);
