@@ -6,6 +6,9 @@ cd "$(dirname "$0")"
 scripts/install-deps.sh
 jobs=${JOBS:-2}
 result=0
+# Every reader's fuzz target for a short time on its seed corpus (clang's libFuzzer).
+echo "== fuzz smoke"
+fuzz/run-smoke.sh || result=1
 for variant in normal sanitize; do
   dir=build-tests-$variant
   flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
