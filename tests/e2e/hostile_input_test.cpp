@@ -5,6 +5,8 @@
 // partly written file behind.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -16,6 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "expressions/parser.h"
+#include "framework/batch.h"
+#include "runcontrol/cli.h"
+#include "runcontrol/settings.h"
 #include "tests/support/run.h"
 
 using testsupport::TempDir;
@@ -360,6 +366,112 @@ std::vector<Case> expressionCases() {
     withQbm("eval file: gzip cut short", {{"e.txt.gz", gzip("5\n-5\nand(5,4)\n").substr(0, 20)}},
             {"x.qbm", "-eval", "e.txt.gz"}, kValid, "[OK, cannot read \"e.txt.gz\"", {"e.txt.gz.result"});
     return cases;
+}
+
+// Runs the work on a thread with a 1 MiB stack: a parser that recursed once per level
+// of 100,000 would overflow it.
+void onSmallStack(const std::function<void()>& work) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 1 << 20);
+    pthread_t thread;
+    auto body = [](void* arg) -> void* {
+        (*static_cast<const std::function<void()>*>(arg))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, body, const_cast<std::function<void()>*>(&work)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+TEST(HostileInput, DeepNestingIsAParseFailureNotAStackOverflow) {
+    onSmallStack([] {
+        for (const std::string& text : {nested(100000), nestedBang(100000), "dc " + nested(100000) + "(3)",
+                                        "<" + nested(100000) + ",5>", std::string(100000, '('),
+                                        "and(" + nested(100000) + ",5)"}) {
+            ExpList* list = expParseList(text.c_str());
+            EXPECT_EQ(list, nullptr) << text.substr(0, 20);
+            if (list) expListFree(list);
+            int count = 0;
+            expClassify(text.c_str(), &count);
+        }
+        // a nesting that a person writes still parses
+        ExpList* list = expParseList(nested(50).c_str());
+        ASSERT_NE(list, nullptr);
+        expListFree(list);
+    });
+}
+
+// Configuration files and lines as the batch parent reads them and a child applies them.
+TEST(HostileInput, ConfigurationLines) {
+    TempDir dir;
+    std::string path = dir.file("Plumex.conf");
+    std::string many;
+    for (int i = 0; i < 100; ++i) many += "-check ";
+    testsupport::writeFile(path, ". -v 2\n" + std::string(200, 'x') + " -check\n" + std::string(5000, 'y') + "\n" +
+                                     many + "\n" + std::string("\0\xff -v\t3\r\n", 9) + ". -timeout");
+    batch::Configuration c = batch::readConfiguration(path);
+    ASSERT_TRUE(c.present);
+    // the 200-character token's line is left out; the 5000-byte line is cut into
+    // 1023-byte records (its one token too long in each); 63 of the 100 tokens are kept
+    ASSERT_EQ(c.lines.size(), 4u);
+    EXPECT_EQ(c.lines[0].count, 4);
+    EXPECT_EQ(c.lines[1].count, 64);
+    for (const batch::ConfigLine& line : c.lines) {
+        for (const std::string& token : line.tokens) EXPECT_LE(token.size(), 99u);
+        Settings saved = settings();
+        std::vector<const char*> argv = line.argv();
+        cli::applyConfigurationLine(line.count, argv.data());
+        scanSettings() = saved;
+    }
+    // a configuration file that cannot be read is taken as absent
+    std::string unreadable = dir.file("sub");
+    ASSERT_EQ(mkdir(unreadable.c_str(), 0755), 0);
+    EXPECT_FALSE(batch::readConfiguration(unreadable + "/Plumex.conf").present);
+}
+
+// Command lines, through the scan: a rejected one prints the usage and ends with -2;
+// a bad option stops the scan after a named input and the run goes on.
+TEST(HostileInput, CommandLines) {
+    TempDir dir;
+    std::string qbm = dir.file("x.qbm");
+    testsupport::writeFile(qbm, "# QBM file, 1.3\n");
+    auto scan = [](std::vector<std::string> words) {
+        std::vector<const char*> argv = {"plumex"};
+        for (const std::string& w : words) argv.push_back(w.c_str());
+        argv.push_back(nullptr);
+        return cli::scanCommandLine(static_cast<int>(argv.size()) - 1, argv.data());
+    };
+    for (const std::vector<std::string>& rejected :
+         std::vector<std::vector<std::string>>{{},
+                                               {"-bogus", qbm},
+                                               {qbm, "0.5"},
+                                               {qbm, "1e-400"},
+                                               {qbm, "nan"},
+                                               {qbm, "3", "4"},
+                                               {std::string(100000, 'q') + ".qbm"},
+                                               {"-eval", nested(100000), qbm, "x"}}) {
+        EXPECT_EXIT(scan(rejected), testing::ExitedWithCode(254), "") << rejected.size() << " " << (rejected.empty() ? "" : rejected.back().substr(0, 20));
+    }
+    std::string commas(100000, ',');
+    for (const std::vector<std::string>& stopped : std::vector<std::vector<std::string>>{
+             {qbm, "-var", "1-2,,3"},
+             {qbm, "-var", commas},
+             {qbm, "-var", "99999999999-1"},
+             {qbm, "-hbdd", "99:99"},
+             {qbm, "-hbdd", "-2147483648"},
+             {qbm, "-v", "12"},
+             {qbm, "-eval", nested(100000)},
+             {qbm, "-dump"},
+             {qbm, "-remove", "everything"},
+             {qbm, "1e400"}}) {
+        Settings saved = settings();
+        EXPECT_EQ(scan(stopped), 1);
+        EXPECT_EQ(settings().inputPath, qbm);
+        EXPECT_GE(settings().timeout, 0);
+        EXPECT_EQ(settings().expressions, saved.expressions);
+        scanSettings() = saved;
+    }
 }
 
 TEST(HostileInput, SolverLogsAndTheirFormulas) {
