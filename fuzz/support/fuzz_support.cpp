@@ -10,15 +10,24 @@
 namespace {
 
 bool g_inside = false;
+char g_scratch[] = "/tmp/plumex-fuzz-XXXXXX";
 
-const std::string& scratch() {
-    static std::string dir = [] {
-        char pattern[] = "/tmp/plumex-fuzz-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (!made) std::abort();
-        return std::string(made);
+void removeScratch();
+
+// Made on first use, removed with its files when the fuzzer ends normally.
+std::string scratch() {
+    static bool made = [] {
+        if (!mkdtemp(g_scratch)) std::abort();
+        std::atexit(removeScratch);
+        return true;
     }();
-    return dir;
+    (void)made;
+    return g_scratch;
+}
+
+void removeScratch() {
+    fuzzsupport::clearScratch();
+    ::rmdir(g_scratch);
 }
 
 }  // namespace
