@@ -91,6 +91,8 @@ TEST(RealFormulas, LogWriterLogsOfTrueFormulasAreCertifiedValid) {
     int decided = 0, certified = 0;
     const char* styles[] = {"search", "symbolic", "mix"};
     int index = 0;
+    std::string checker = testsupport::binary("plumex-aigercheck");
+    int aigerChecked = 0;
     for (const Formula& f : formulas) {
         const char* style = styles[index++ % 3];
         std::string formula = copyFormula(dir, f.name);
@@ -113,16 +115,24 @@ TEST(RealFormulas, LogWriterLogsOfTrueFormulasAreCertifiedValid) {
             EXPECT_NE(r.out.find("Certificate is VALID"), std::string::npos) << f.name << "\n" << r.out;
             // The QBM file read back passes the same checks.
             std::string qbm = log.substr(0, log.size() - 11) + ".qbm";
-            r = testsupport::plumex({qbm});
+            r = testsupport::plumex({"-dump", "aag", "aig", qbm});
             EXPECT_EQ(r.status, 10) << f.name << "\n" << r.out;
             EXPECT_NE(r.out.find("Certificate is VALID"), std::string::npos) << f.name << "\n" << r.out;
+            // Its AIGER exports are valid for a SAT-based checker too.
+            if (fileExists(checker)) {
+                for (const char* ending : {".aag", ".aig"}) {
+                    testsupport::RunResult c = testsupport::run({checker, formula, qbm + ending});
+                    EXPECT_EQ(c.status, 0) << f.name << ending << "\n" << c.out << c.err;
+                    aigerChecked += c.status == 0;
+                }
+            }
         }
         decided += any;
     }
     EXPECT_GE(decided, 40) << "of " << formulas.size();
     EXPECT_GE(certified, 40) << "of " << formulas.size();
-    std::printf("log writer decided %i of %zu formulas, %i well-formed ones certified\n", decided, formulas.size(),
-                certified);
+    std::printf("log writer decided %i of %zu formulas, %i well-formed ones certified, %i AIGER exports checked\n",
+                decided, formulas.size(), certified, aigerChecked);
 }
 
 }  // namespace
