@@ -225,6 +225,16 @@ std::vector<Case> logCases() {
     add("log: DDDMP root count of a billion", rechain(replaceFirst(t, ".nroots 4", ".nroots 1000000000")), kError, "Error: Embedded BDD unreadable at line \"#3: S_RES");
     add("log: DDDMP node pointing forward", replaceFirst(t, "2 1 0 1 -1", "2 1 0 7 -1"), kError, "Error: Embedded BDD unreadable");
     add("log: DDDMP node pointing at itself", replaceFirst(t, "2 1 0 1 -1", "2 1 0 2 -1"), kError, "Error: Embedded BDD unreadable");
+    add("log: SAT_ENCODING of a billion CNF variables",
+        rechain(replaceFirst(t, "symbVar: 1(1) cnfVar: 1\n", "symbVar: 1(1) cnfVar: 1000000000\n")), kError, "Error: Entry count exceeds the data left (corrupted log?) at line \"#10: SAT_ENCODING");
+    add("log: SAT_ENCODING of a billion blocks",
+        rechain(replaceFirst(t, "symbVar: 1(1) cnfVar: 1\n", "symbVar: 1(1000000000) cnfVar: 1\n")), kError, "Error: Entry count exceeds the data left (corrupted log?) at line \"#10: SAT_ENCODING");
+    add("log: SAT_ENCODING block of a billion rows",
+        rechain(replaceFirst(t, "var 3: (1,1)\n0 ", "var 3: (1,1000000000)\n0 ")), kError, "Error: Entry count exceeds the data left (corrupted log?) at line \"#10: SAT_ENCODING");
+    add("log: SAT_ENCODING block over a billion universals",
+        rechain(replaceFirst(t, "var 3: (1,1)\n0 ", "var 3: (1,1)\n1000000000 ")), kError, "Error: Entry count exceeds the data left (corrupted log?) at line \"#10: SAT_ENCODING");
+    add("log: SAT_ENCODING cut before its rows", rechain(replaceFirst(t, "var 3: (1,1)\n0 \n (1)\n", "var 3: (1,1)\n")),
+        kError, "Error: Entry data parsing problems at line \"#10: SAT_ENCODING");
     add("log: DDDMP without .end", rechain(replaceFirst(t, ".end\n#3", "\n#3")), kError, "Error: Embedded BDD unreadable");
     add("log: formula name of 200,000 characters",
         replaceFirst(t, "\"r.qdimacs\"", "\"" + std::string(200000, 'f') + ".qdimacs\""), kValid, "Verification skipped, cannot parse");
