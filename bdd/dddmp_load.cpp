@@ -430,6 +430,10 @@ LoadResult Loader::run() {
     if (nsupp_ > 0 && !havePermids_) return bad("no .permids in the header");
     if (nroots_ > 0 && !haveRootIds_) return bad("no .rootids in the header");
     if (nsupp_ > nvars_) return bad(".nsuppvars is larger than .nvars");
+    // A count given again after its list (keys match by prefix) must still fit the list.
+    if (nsupp_ > 0 && (static_cast<long>(ids_.size()) != nsupp_ || static_cast<long>(permids_.size()) != nsupp_))
+        return bad(".nsuppvars does not match the .ids and .permids lists");
+    if (static_cast<long>(rootIds_.size()) != nroots_) return bad(".nroots does not match the .rootids list");
     {
         std::vector<char> seenId(static_cast<std::size_t>(nvars_), 0), seenPerm(static_cast<std::size_t>(nvars_), 0);
         for (long j = 0; j < nsupp_; ++j) {

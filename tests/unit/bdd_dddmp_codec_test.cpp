@@ -307,6 +307,10 @@ TEST(DddmpLoad, RefusesMalformedDumpsWithAReason) {
         {"huge variable count", with(text, ".nvars 5", ".nvars 999999999")},
         {"bad number", with(text, ".nnodes 7", ".nnodes seven")},
         {"unsupported version", with(text, "DDDMP-2.0", "DDDMP-3.0")},
+        // Keys match by prefix: a count given again after its list must not outgrow it
+        // (found by fuzzing: ".nsuppvarsotids 4" after ".ids 0 1 2").
+        {"support count raised after its lists", with(text, ".nroots", ".nsuppvarsx 5\n.nroots")},
+        {"root count raised after its list", with(text, ".nodes\n", ".nrootsx 3\n.nodes\n")},
         {"no mode", with(text, ".mode A\n", "")},
         {"no .end", text.substr(0, text.size() - 5)},
         {"missing .end in binary", binary.substr(0, binary.size() - 5) + "\n"},
