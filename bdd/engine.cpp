@@ -3,6 +3,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -50,14 +51,25 @@ void onReorder(int prestate) {
 
 void silentGbc(int, bddGbcStat*) {}
 
+// Reordering works on blocks; every variable is a block of its own. BuDDy keeps the
+// blocks in a list sorted by level and walks it for every block added, so blocks are
+// added from the bottom level up: each goes to the front, and the cost stays linear
+// (BuDDy's own block-every-variable call, adding from the top, is quadratic and walks
+// the list recursively, which overflows the stack for some 100,000 variables).
+void blockEveryVariable() {
+    bdd_clrvarblocks();
+    for (int level = bdd_varnum() - 1; level >= 0; --level) {
+        int var = bdd_level2var(level);
+        bdd_intaddvarblock(var, var, 1);
+    }
+}
+
 // The engine always keeps at least one variable: BuDDy cannot run with none.
 void growEngine(int numVars) {
     int want = numVars < 1 ? 1 : numVars;
     if (want > bdd_varnum()) {
         bdd_extvarnum(want - bdd_varnum());
-        // Reordering works on blocks; every variable is a block of its own.
-        bdd_clrvarblocks();
-        bdd_varblockall();
+        blockEveryVariable();
     }
 }
 
@@ -117,7 +129,7 @@ Manager::Manager(int numVars) {
     ++g_generation;
     g_size = numVars < 0 ? 0 : numVars;
     bdd_setvarnum(g_size < 1 ? 1 : g_size);
-    bdd_varblockall();
+    blockEveryVariable();
     g_method = BDD_REORDER_NONE;
     bdd_autoreorder(BDD_REORDER_NONE);
 }
@@ -153,7 +165,7 @@ void Manager::setOrder(const std::vector<int>& levelToIndex) {
     // BuDDy refuses an explicit order while reordering blocks are defined.
     bdd_clrvarblocks();
     bdd_setvarorder(order.data());
-    bdd_varblockall();
+    blockEveryVariable();
 }
 
 int Manager::size() const { return g_size; }
@@ -254,6 +266,30 @@ Bdd ithVar(int index) {
         g_size = index + 1;
     }
     return adopt(bdd_ithvar(index));
+}
+
+Bdd positiveCube(std::vector<int> indices) {
+    if (indices.empty()) return one();
+    int top = *std::max_element(indices.begin(), indices.end());
+    if (top + 1 > g_size) {
+        growEngine(top + 1);
+        g_size = top + 1;
+    }
+    std::vector<Bdd> literals;
+    literals.reserve(indices.size());
+    for (int index : indices) literals.push_back(ithVar(index));
+    return conjunction(std::move(literals));
+}
+
+Bdd conjunction(std::vector<Bdd> factors) {
+    auto topLevel = [](const Bdd& f) {
+        return f.isConstant() ? bdd_varnum() : bdd_var2level(bdd_var(f.node_));
+    };
+    std::stable_sort(factors.begin(), factors.end(),
+                     [&](const Bdd& a, const Bdd& b) { return topLevel(a) > topLevel(b); });
+    Bdd result = one();
+    for (const Bdd& f : factors) result = f & result;
+    return result;
 }
 
 Bdd exist(const Bdd& f, const Bdd& cube) {

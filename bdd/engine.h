@@ -104,11 +104,18 @@ class Bdd {
     friend Bdd exist(const Bdd&, const Bdd&);
     friend Bdd cofactor(const Bdd&, const Bdd&);
     friend Bdd ite(const Bdd&, const Bdd&, const Bdd&);
+    friend Bdd conjunction(std::vector<Bdd>);
 };
 
 Bdd one();
 Bdd zero();
 Bdd ithVar(int index);                         // the variable with this index (created on demand)
+// The conjunction of these variables, built from the bottom level up, so that its cost
+// is linear in the count (from the top, each step would rebuild the cube so far).
+Bdd positiveCube(std::vector<int> indices);
+// The conjunction of these functions, taken from the one whose top variable is lowest
+// upwards: for literals (a cube) each step then costs one node.
+Bdd conjunction(std::vector<Bdd> factors);
 Bdd exist(const Bdd& f, const Bdd& cube);      // exists the variables of a positive cube
 Bdd cofactor(const Bdd& f, const Bdd& cube);   // f restricted by a cube of literals
 Bdd ite(const Bdd& c, const Bdd& t, const Bdd& e);
