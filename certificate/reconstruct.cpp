@@ -254,8 +254,9 @@ int replay(QBModel& m, LogEntry& e) {
     switch (e.kind) {
         case G_CUBES:
             for (const LogCube& cube : e.cubes) {
-                bdd::Bdd c = bdd::one();
-                for (int u : cube.dominators) c &= bdd::ithVar(m.univIndex[u]);
+                std::vector<int> dominators;
+                for (int u : cube.dominators) dominators.push_back(m.univIndex[u]);
+                bdd::Bdd c = bdd::positiveCube(std::move(dominators));
                 m.indepCube[cube.variable] = bdd::exist(m.allUnivCube, c);
             }
             return kReplayed;
@@ -334,13 +335,14 @@ std::unique_ptr<QBModel> newReplayModel(const std::string& formula, int numVars,
         m.intToExt[i] = e;
         if (e >= 0 && e <= maxExtVar) m.extToInt[e] = i;
     }
-    m.allUnivCube = bdd::one();
+    std::vector<int> universalIndices;
     for (int k = 1; k <= numUniv; ++k) {
         int u = universals[k];
         m.univVar[k] = u;
         if (u >= 1 && u < numVars) m.univIndex[u] = k;
-        m.allUnivCube &= bdd::ithVar(k);
+        universalIndices.push_back(k);
     }
+    m.allUnivCube = bdd::positiveCube(std::move(universalIndices));
     for (int i = 1; i < numVars; ++i) {
         if (m.univIndex[i] != 0) continue;
         m.existVar[++m.numExist] = i;

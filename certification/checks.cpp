@@ -81,14 +81,14 @@ std::vector<bdd::Bdd> falsifiers(const QBModel& model) {
 }
 
 int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, const int* literals, int count) {
-    bdd::Bdd h, s;  // null: the constant true hypothesis, the empty satisfying set
+    std::vector<bdd::Bdd> falsified;  // the universal literals' falsifiers: the hypothesis
+    bdd::Bdd s;                       // null: the empty satisfying set
     for (int i = 0; i < count; ++i) {
         int e = literals[i];
         int v = internalOf(model, std::abs(e));
         if (v == 0) continue;  // unknown to the certificate: it contributes nothing
         if (int u = model.univIndex[v]) {
-            const bdd::Bdd& x = falsify[2 * static_cast<std::size_t>(u) + (e > 0 ? 0 : 1)];
-            h = h.isNull() ? x : h & x;
+            falsified.push_back(falsify[2 * static_cast<std::size_t>(u) + (e > 0 ? 0 : 1)]);
         } else if (hasFunction(model, v)) {
             const bdd::Bdd& f = e > 0 ? model.posBdd[v] : model.negBdd[v];
             if (f.isOne()) return 1;  // satisfied in every scenario
@@ -97,6 +97,8 @@ int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, cons
         }
     }
     if (s.isNull()) s = bdd::zero();
+    bdd::Bdd h;
+    if (!falsified.empty()) h = bdd::conjunction(std::move(falsified));
     bdd::Bdd r = h.isNull() ? s : bdd::cofactor(s, h);
     if (r.isOne()) return 1;
     reportFailingClause(model, literals, count, s, h.isNull() ? bdd::one() : h, r);
@@ -125,10 +127,10 @@ int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix) {
             return 0;
         }
         if (later[b].isNull()) {
-            bdd::Bdd cube = bdd::one();
+            std::vector<int> laterUniversals;
             for (int k = 1; k <= model.numUniv; ++k)
-                if (blockOf(model.univVar[k]) > b) cube &= bdd::ithVar(k);
-            later[b] = cube;
+                if (blockOf(model.univVar[k]) > b) laterUniversals.push_back(k);
+            later[b] = bdd::positiveCube(std::move(laterUniversals));
         }
         if (later[b].isOne()) continue;
         bdd::Bdd t = bdd::exist(model.posBdd[x], later[b]);

@@ -258,8 +258,9 @@ QbmRead QbmReader::run() {
         return result;
     }
     // Every function must be one of the universals alone.
-    bdd::Bdd all = bdd::one();
-    for (int k = 1; k <= numUniv; ++k) all &= bdd::ithVar(k);
+    std::vector<int> universalIndices;
+    for (int k = 1; k <= numUniv; ++k) universalIndices.push_back(k);
+    bdd::Bdd all = bdd::positiveCube(std::move(universalIndices));
     for (const bdd::Bdd& root : loaded.roots) {
         if (!bdd::exist(root, all).isConstant()) {
             result.error = "the forest uses variables that are no universals";
