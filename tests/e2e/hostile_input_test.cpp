@@ -499,3 +499,47 @@ TEST(HostileInput, ExpressionTextsAndFiles) {
 }
 
 }  // namespace
+
+// A certificate over 150,000 universals: existential 1 holds exactly where every universal
+// does, a chain of 150,000 nodes. Engine operations on it recurse once per level, and
+// building cubes or reordering blocks from the top would cost time quadratic in the count.
+TEST(HostileInput, CertificateOverOneHundredFiftyThousandUniversals) {
+    const int n = 150000;
+    std::string qbm = "# QBM file, 1.3\n# solver: Tobrin\n# formula: \"wide.qdimacs\"\n# complete: YES\n"
+                      "# dump format: text\n# universals[" + std::to_string(n) + "]: ";
+    std::string prefix = "a", bigClause = "1";
+    for (int k = 2; k <= n + 1; ++k) {
+        qbm += std::to_string(k) + " ";
+        prefix += " " + std::to_string(k);
+        bigClause += " -" + std::to_string(k);
+    }
+    qbm += "\n# existentials[1]: 1 \n.ver DDDMP-2.0\n.mode A\n.varinfo 0\n.nnodes " + std::to_string(n + 1) +
+           "\n.nvars " + std::to_string(n + 1) + "\n.nsuppvars " + std::to_string(n) + "\n.ids";
+    for (int k = 1; k <= n; ++k) qbm += " " + std::to_string(k);
+    qbm += "\n.permids";
+    for (int k = 1; k <= n; ++k) qbm += " " + std::to_string(k);
+    qbm += "\n.nroots 2\n.rootids " + std::to_string(n + 1) + " -" + std::to_string(n + 1) + "\n.nodes\n1 T 1 0 0\n";
+    // bottom up: node i + 2 tests universal n - i, then the node below, else false
+    for (int i = 0; i < n; ++i)
+        qbm += std::to_string(i + 2) + " " + std::to_string(n - i) + " " + std::to_string(n - 1 - i) + " " +
+               std::to_string(i + 1) + " -1\n";
+    qbm += ".end\n";
+    std::string formula = "p cnf " + std::to_string(n + 1) + " 3\n" + prefix + " 0\ne 1 0\n" + bigClause +
+                          " 0\n-1 2 0\n-1 " + std::to_string(n + 1) + " 0\n";
+    TempDir dir;
+    testsupport::writeFile(dir.file("wide.qbm"), qbm);
+    testsupport::writeFile(dir.file("wide.qdimacs"), formula);
+    auto r = testsupport::plumex({"wide.qbm", "-dump", "all"}, dir.path());
+    EXPECT_EQ(r.status, kValid) << r.out;
+    EXPECT_NE(r.out.find("Certificate is VALID"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[OK, " + std::to_string(n + 1) + " nodes, "), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+    // the certificate written back is the one read
+    auto again = testsupport::plumex({"wide.qbm"}, dir.path());
+    EXPECT_EQ(again.status, kValid) << again.out;
+    // a clause it does not satisfy is found as well
+    testsupport::writeFile(dir.file("wide.qdimacs"), "p cnf " + std::to_string(n + 1) + " 1\n" + prefix +
+                                                         " 0\ne 1 0\n1 " + std::to_string(n) + " 0\n");
+    auto wrong = testsupport::plumex({"wide.qbm"}, dir.path());
+    EXPECT_EQ(wrong.status, kInvalid) << wrong.out;
+}
