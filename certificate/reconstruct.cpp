@@ -65,16 +65,16 @@ void popHypothesis(QBModel& m) {
 // Universal literals leave the clause and become its condition: the scenarios in
 // which they are all false.
 void groundToSymbolic(const QBModel& m, LogClause& clause) {
-    bdd::Bdd c = bdd::one();
+    std::vector<bdd::Bdd> falsified;
     std::size_t kept = 0;
     for (int l : clause.literals) {
         if (m.isUniversal(absOf(l)))
-            c &= univLiteralFalse(m, l);
+            falsified.push_back(univLiteralFalse(m, l));
         else
             clause.literals[kept++] = l;
     }
     clause.literals.resize(kept);
-    clause.bdd = c;
+    clause.bdd = bdd::conjunction(std::move(falsified));
 }
 
 // Narrows every condition to the scenarios in which the clause is not yet satisfied,
@@ -200,14 +200,14 @@ int applySatEncoding(QBModel& m, LogEntry& e) {
         int x = found.exVar;
         if (!variableOk(m, x)) return fault(LOG_BAD_VARIABLE);
         if (m.isUniversal(x)) return fault(LOG_UNIVERSAL_ASSIGNED);
-        bdd::Bdd q = bdd::one();
+        std::vector<bdd::Bdd> scenario;
         for (int j = 0; j < found.count; ++j) {
             int u = (*found.universals)[j];
             if (!variableOk(m, u) || !m.isUniversal(u)) return fault(LOG_BAD_VARIABLE);
             bdd::Bdd v = bdd::ithVar(m.univIndex[u]);
-            q &= bits[j] == 1 ? v : !v;
+            scenario.push_back(bits[j] == 1 ? v : !v);
         }
-        assignUnder(m, value == 1 ? x : -x, q);
+        assignUnder(m, value == 1 ? x : -x, bdd::conjunction(std::move(scenario)));
     }
     return kReplayed;
 }

@@ -128,17 +128,18 @@ ExpValue expEvaluateNode(const QBModel& model, const ExpNode* node) { return eva
 int expDirectResult(const QBModel& model, const bdd::Bdd& trueBdd, const bdd::Bdd& falseBdd,
                     const IntVector* scenario) {
     if (trueBdd.isNull() || falseBdd.isNull()) return DIR_ERR;
-    bdd::Bdd s = bdd::one();
-    bdd::Bdd v = bdd::one();
+    std::vector<bdd::Bdd> variables, literals;
     int n = scenario ? scenario->count : 0;
     for (int k = 0; k < n; ++k) {
         int u = (*scenario)[k];
         int b = bddIndexOfUniversal(model, u);
         if (b == 0) return DIR_ERR;
         bdd::Bdd x = bdd::ithVar(b);
-        v &= x;
-        s &= u > 0 ? x : !x;
+        variables.push_back(x);
+        literals.push_back(u > 0 ? x : !x);
     }
+    bdd::Bdd v = bdd::conjunction(std::move(variables));
+    bdd::Bdd s = bdd::conjunction(std::move(literals));
     bdd::Bdd rt = s & trueBdd;
     bdd::Bdd rf = s & falseBdd;
     if (n > 0) {
