@@ -114,11 +114,12 @@ int engineMethodFor(int cuddMethod) {
 
 Manager::Manager(int numVars) {
     if (g_live) outcome::abnormalExit("Second BDD manager", __LINE__, "BddEngine");
-    bdd_error_hook(onError);
     // Fixed operator caches: with a cache ratio BuDDy resizes its caches when the node
     // table grows in the middle of an operation, while the operation still holds a
     // pointer into the old cache (heap corruption, seen as crashes in the collector).
     if (bdd_init(1 << 16, 1 << 16) < 0) outcome::memout();
+    // bdd_init puts BuDDy's own handler back (message on standard error, exit 1).
+    bdd_error_hook(onError);
     bdd_gbc_hook(silentGbc);
     bdd_resize_hook(nullptr);
     bdd_reorder_verbose(0);

@@ -99,3 +99,14 @@ TEST(BddEngine, HundredsOfThousandsOfVariablesStayCheap) {
     }
     EXPECT_EQ(length, n);
 }
+
+TEST(BddEngine, EngineErrorsEndAsAbnormalExitsOnStandardOutput) {
+    // BuDDy holds at most 2,097,151 variables; asking for more is an engine error, which
+    // must end the process the program's own way and print nothing on standard error.
+    EXPECT_EXIT(
+        {
+            bdd::Manager m(1);
+            bdd::ithVar(3000000);
+        },
+        testing::ExitedWithCode(255), "^$");
+}
