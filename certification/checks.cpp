@@ -1,8 +1,10 @@
 // Consistency, dependency and clause checks of a certificate.
 #include "certification/checks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "bdd/dddmp.h"
 #include "files/output_file.h"
@@ -81,14 +83,17 @@ std::vector<bdd::Bdd> falsifiers(const QBModel& model) {
 }
 
 int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, const int* literals, int count) {
-    std::vector<bdd::Bdd> falsified;  // the universal literals' falsifiers: the hypothesis
-    bdd::Bdd s;                       // null: the empty satisfying set
+    // The universal literals' falsifiers (slots of falsify) make the hypothesis. The
+    // buffer is kept from clause to clause: this runs once per clause of the formula.
+    static std::vector<std::size_t> falsified;
+    falsified.clear();
+    bdd::Bdd s;  // null: the empty satisfying set
     for (int i = 0; i < count; ++i) {
         int e = literals[i];
         int v = internalOf(model, std::abs(e));
         if (v == 0) continue;  // unknown to the certificate: it contributes nothing
         if (int u = model.univIndex[v]) {
-            falsified.push_back(falsify[2 * static_cast<std::size_t>(u) + (e > 0 ? 0 : 1)]);
+            falsified.push_back(2 * static_cast<std::size_t>(u) + (e > 0 ? 0 : 1));
         } else if (hasFunction(model, v)) {
             const bdd::Bdd& f = e > 0 ? model.posBdd[v] : model.negBdd[v];
             if (f.isOne()) return 1;  // satisfied in every scenario
@@ -97,8 +102,15 @@ int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, cons
         }
     }
     if (s.isNull()) s = bdd::zero();
+    // Conjoined from the lowest level up, so that a long clause costs one node per literal.
     bdd::Bdd h;
-    if (!falsified.empty()) h = bdd::conjunction(std::move(falsified));
+    if (falsified.size() > 1) {
+        const bdd::Manager& manager = bdd::Manager::current();
+        std::sort(falsified.begin(), falsified.end(), [&](std::size_t a, std::size_t b) {
+            return manager.levelOf(static_cast<int>(a / 2)) > manager.levelOf(static_cast<int>(b / 2));
+        });
+    }
+    for (std::size_t slot : falsified) h = h.isNull() ? falsify[slot] : falsify[slot] & h;
     bdd::Bdd r = h.isNull() ? s : bdd::cofactor(s, h);
     if (r.isOne()) return 1;
     reportFailingClause(model, literals, count, s, h.isNull() ? bdd::one() : h, r);
