@@ -271,18 +271,18 @@ Bdd ithVar(int index) {
 
 Bdd positiveCube(std::vector<int> indices) {
     if (indices.empty()) return one();
-    int top = *std::max_element(indices.begin(), indices.end());
-    if (top + 1 > g_size) {
-        growEngine(top + 1);
-        g_size = top + 1;
-    }
+    // one growth for all of them, not one per new variable
+    Manager::current().ensureVars(*std::max_element(indices.begin(), indices.end()) + 1);
     std::vector<Bdd> literals;
     literals.reserve(indices.size());
     for (int index : indices) literals.push_back(ithVar(index));
     return conjunction(std::move(literals));
 }
 
-Bdd conjunction(std::vector<Bdd> factors) {
+Bdd conjunction(std::vector<Bdd> factors) { return conjunctionInPlace(factors); }
+
+Bdd conjunctionInPlace(std::vector<Bdd>& factors) {
+    if (factors.size() == 1) return factors[0];
     auto topLevel = [](const Bdd& f) {
         return f.isConstant() ? bdd_varnum() : bdd_var2level(bdd_var(f.node_));
     };

@@ -104,7 +104,7 @@ class Bdd {
     friend Bdd exist(const Bdd&, const Bdd&);
     friend Bdd cofactor(const Bdd&, const Bdd&);
     friend Bdd ite(const Bdd&, const Bdd&, const Bdd&);
-    friend Bdd conjunction(std::vector<Bdd>);
+    friend Bdd conjunctionInPlace(std::vector<Bdd>&);
 };
 
 Bdd one();
@@ -114,8 +114,10 @@ Bdd ithVar(int index);                         // the variable with this index (
 // is linear in the count (from the top, each step would rebuild the cube so far).
 Bdd positiveCube(std::vector<int> indices);
 // The conjunction of these functions, taken from the one whose top variable is lowest
-// upwards: for literals (a cube) each step then costs one node.
+// upwards: for literals (a cube) each step then costs one node. The in-place form
+// reorders the factors (for callers that keep one buffer across many calls).
 Bdd conjunction(std::vector<Bdd> factors);
+Bdd conjunctionInPlace(std::vector<Bdd>& factors);
 Bdd exist(const Bdd& f, const Bdd& cube);      // exists the variables of a positive cube
 Bdd cofactor(const Bdd& f, const Bdd& cube);   // f restricted by a cube of literals
 Bdd ite(const Bdd& c, const Bdd& t, const Bdd& e);

@@ -1,7 +1,6 @@
 // Consistency, dependency and clause checks of a certificate.
 #include "certification/checks.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -83,9 +82,9 @@ std::vector<bdd::Bdd> falsifiers(const QBModel& model) {
 }
 
 int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, const int* literals, int count) {
-    // The universal literals' falsifiers (slots of falsify) make the hypothesis. The
-    // buffer is kept from clause to clause: this runs once per clause of the formula.
-    static std::vector<std::size_t> falsified;
+    // The universal literals' falsifiers make the hypothesis. The buffer is kept from
+    // clause to clause: this runs once per clause of the formula.
+    static std::vector<bdd::Bdd> falsified;
     falsified.clear();
     bdd::Bdd s;  // null: the empty satisfying set
     for (int i = 0; i < count; ++i) {
@@ -93,7 +92,7 @@ int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, cons
         int v = internalOf(model, std::abs(e));
         if (v == 0) continue;  // unknown to the certificate: it contributes nothing
         if (int u = model.univIndex[v]) {
-            falsified.push_back(2 * static_cast<std::size_t>(u) + (e > 0 ? 0 : 1));
+            falsified.push_back(falsify[2 * static_cast<std::size_t>(u) + (e > 0 ? 0 : 1)]);
         } else if (hasFunction(model, v)) {
             const bdd::Bdd& f = e > 0 ? model.posBdd[v] : model.negBdd[v];
             if (f.isOne()) return 1;  // satisfied in every scenario
@@ -102,15 +101,8 @@ int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, cons
         }
     }
     if (s.isNull()) s = bdd::zero();
-    // Conjoined from the lowest level up, so that a long clause costs one node per literal.
-    bdd::Bdd h;
-    if (falsified.size() > 1) {
-        const bdd::Manager& manager = bdd::Manager::current();
-        std::sort(falsified.begin(), falsified.end(), [&](std::size_t a, std::size_t b) {
-            return manager.levelOf(static_cast<int>(a / 2)) > manager.levelOf(static_cast<int>(b / 2));
-        });
-    }
-    for (std::size_t slot : falsified) h = h.isNull() ? falsify[slot] : falsify[slot] & h;
+    bdd::Bdd h;  // null: the constant true hypothesis
+    if (!falsified.empty()) h = bdd::conjunctionInPlace(falsified);
     bdd::Bdd r = h.isNull() ? s : bdd::cofactor(s, h);
     if (r.isOne()) return 1;
     reportFailingClause(model, literals, count, s, h.isNull() ? bdd::one() : h, r);
