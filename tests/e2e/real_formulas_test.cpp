@@ -27,7 +27,7 @@ struct Formula {
     long maxVar = 0;  // largest variable used in the prefix or a clause
 };
 
-std::string cadetDir() { return testsupport::sharedDir() + "/qbf/cadet-tests"; }
+std::string cadetDir() { return testsupport::dataDir() + "/cadet-tests"; }
 
 // The formulas of the set whose every listed result is 10 (true), small enough.
 std::vector<Formula> smallTrueFormulas() {
