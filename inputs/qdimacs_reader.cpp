@@ -361,7 +361,7 @@ Attempt Pass::readClauses(bool haveLine) {
 
 int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
          const PrefixCallback& onPrefix) {
-    steps::Progress progress;
+    steps::Progress progress(steps::display());
     bool progressStarted = false;
     for (;;) {
         Attempt a = Pass(path, expect, onClause, onPrefix, progress, progressStarted).run();

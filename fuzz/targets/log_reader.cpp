@@ -2,6 +2,7 @@
 // replayed into a certificate, entry by entry, last entry first. Text and binary logs
 // are told apart by their header, as in a run.
 #include "certificate/reconstruct.h"
+#include "pipeline/steps.h"
 #include "inputs/log_reader.h"
 #include "fuzz_support.h"
 
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::guarded([&] {
         LogReaderPtr reader = logOpen(path);
         if (!reader || logIsError(*reader)) return;
-        std::unique_ptr<QBModel> model = reconstructModel(*reader);
+        std::unique_ptr<QBModel> model = reconstructModel(*reader, {}, steps::display());
         logClose(*reader);
     });
     return 0;

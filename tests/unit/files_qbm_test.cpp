@@ -7,6 +7,7 @@
 #include "certificate/strip.h"
 #include "files/qbm.h"
 #include "runcontrol/settings.h"
+#include "outcomes/reporter.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -81,7 +82,7 @@ TEST(Qbm, RewritingAFileReadBackGivesTheSameBytes) {
         }
         QbmRead read = readQbm(first);
         ASSERT_TRUE(read.model) << read.error;
-        stripVariables(*read.model, {}, {});
+        stripVariables(*read.model, {}, {}, steps::silent());
         ASSERT_TRUE(writeQbm(*read.model, second, nullptr));
         EXPECT_EQ(readFile(first), readFile(second));
     }
@@ -94,7 +95,7 @@ TEST(Qbm, StrippedAndEmptyCertificates) {
     {
         auto m = sample();
         testing::internal::CaptureStdout();
-        stripVariables(*m, {12}, {13});
+        stripVariables(*m, {12}, {13}, steps::silent());
         testing::internal::GetCapturedStdout();
         ASSERT_TRUE(writeQbm(*m, path, nullptr));
     }
@@ -110,7 +111,7 @@ TEST(Qbm, StrippedAndEmptyCertificates) {
     {
         auto m = sample();
         testing::internal::CaptureStdout();
-        stripVariables(*m, {100}, {200});
+        stripVariables(*m, {100}, {200}, steps::silent());
         testing::internal::GetCapturedStdout();
         ASSERT_TRUE(writeQbm(*m, path, nullptr));
     }
