@@ -14,6 +14,9 @@
 // index 1..numUniv, the engine index of their variable; BDD variable 0 stands for none.
 struct QBModel {
     std::string formula;
+    // The DDDMP mode of the file the certificate came from ('A' text, 'B' binary); its
+    // files are written in the same mode.
+    char dddmpMode = 'B';
     std::unique_ptr<bdd::Manager> manager;
     std::vector<bdd::Bdd> posBdd;  // numVars entries; null = no function
     std::vector<bdd::Bdd> negBdd;

@@ -358,6 +358,7 @@ std::unique_ptr<QBModel> reconstructModel(LogReader& reader, const ReconstructOp
 
     std::unique_ptr<QBModel> model = newReplayModel(logFormula(reader), logNumVars(reader), logUniversals(reader),
                                                     logIntToExt(reader), logMaxExt(reader));
+    model->dddmpMode = logBinary(reader) ? 'B' : 'A';
     bdd::Manager& manager = *model->manager;
     if (options.reorderMethod == 1) {
         manager.disableReordering();

@@ -207,6 +207,7 @@ int processInstance(const std::string& path) {
     LogFacts facts;
     std::unique_ptr<QBModel> model = logInput ? certificateFromLog(logPath, facts) : certificateFromQbm(qbmPath);
     if (!model) return outcome::Error;
+    setDddmpMode(model->dddmpMode);
     if (logInput) {
         setCheck(1);
         // The log itself is removed only once the QBM file written from it is complete

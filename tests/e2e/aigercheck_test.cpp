@@ -220,7 +220,7 @@ TEST_F(Checker, ExportedCertificatesAgreeWithTheBddValidityCheck) {
                 m->posBdd[e] = f;
                 m->negBdd[e] = !f;
             }
-            setDddmpMode('A');
+            m->dddmpMode = 'A';
             std::string error;
             ASSERT_TRUE(writeQbm(*m, qbm, &error)) << error;
             ASSERT_TRUE(writeAag(*m, aag, &error)) << error;
@@ -255,7 +255,7 @@ TEST_F(Checker, PlumexDumpsBothFormsForTheChecker) {
             if (broken) fn = bdd::ithVar(1) | bdd::ithVar(2);
             m->posBdd[3] = fn;
             m->negBdd[3] = !fn;
-            setDddmpMode('A');
+            m->dddmpMode = 'A';
             ASSERT_TRUE(writeQbm(*m, qbm, nullptr));
         }
         RunResult r = plumex({"-qbf", f, "-dump", "aag", "aig", qbm}, dir.path());

@@ -49,7 +49,7 @@ TEST(Qdc, ListsExactlyTheExistentialsConstantInEveryScenario) {
         ASSERT_TRUE(writeQdc(*m, path, nullptr));
         EXPECT_EQ(readFile(path), expected);
         // Read back from its QBM file the certificate has no dependency information.
-        setDddmpMode('A');
+        m->dddmpMode = 'A';
         ASSERT_TRUE(writeQbm(*m, dir.file("c.qbm"), nullptr));
     }
     {
