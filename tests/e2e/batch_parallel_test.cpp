@@ -241,3 +241,13 @@ TEST_F(Parallel, MalformedJobsOrShardStopTheScan) {
     EXPECT_EQ(testsupport::plumex({"bench", "-shard", "1/1"}, dir.path()).status, 1);
     EXPECT_EQ(testsupport::plumex({"-j", "0", "bench"}, dir.path()).status, 1);
 }
+
+TEST_F(Parallel, AConfigurationLinePassesOverJobsAndShard) {
+    TempDir dir;
+    handLog(dir.file("bench/a.Tobrin.log"), true);
+    writeFile(dir.file("bench/Plumex.conf"), "-j 3 -shard 1/2 -dump qdc\n");
+    RunResult r = testsupport::plumex({"-report", "bench"}, dir.path());
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(fs::exists(dir.file("bench/a.qdc")));  // the line's options after them apply
+    EXPECT_TRUE(fs::exists(dir.file("bench/bench.qbm.txt")));  // and the child is no shard
+}
