@@ -175,7 +175,7 @@ int submit(const std::string& path, const InstanceFramework& framework, int toke
     task.path = path;
     task.framework = &framework;
     task.done = std::move(done);
-    task.timeout = runner::instanceTimeout(tokenCount, tokens);
+    task.timeout = runner::instanceTimeout(framework, tokenCount, tokens);
     for (;;) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) == 0) {

@@ -14,7 +14,6 @@
 #include "framework/batch.h"
 #include "outcomes/outcome.h"
 #include "pipeline/steps.h"
-#include "runcontrol/settings.h"
 
 namespace runner {
 
@@ -91,7 +90,7 @@ int runForked(const std::string& path, const InstanceFramework& framework, int t
     if (pid == 0) runChild(path, framework, tokenCount, tokens);
 
     g_child = pid;
-    int timeout = instanceTimeout(tokenCount, tokens);
+    int timeout = instanceTimeout(framework, tokenCount, tokens);
     g_timeout = timeout > 0 ? timeout : 0;
     bool armed = timeout > 0;
     if (armed) {
@@ -144,9 +143,9 @@ void runChild(const std::string& path, const InstanceFramework& framework, int t
 
 int countInstance() { return ++g_instances; }
 
-int instanceTimeout(int tokenCount, const char* const* tokens) {
+int instanceTimeout(const InstanceFramework& framework, int tokenCount, const char* const* tokens) {
     int timeout = configurationTimeout(tokenCount, tokens);
-    return timeout == 0 ? settings().timeout : timeout;
+    return timeout == 0 ? framework.timeout : timeout;
 }
 
 int childOutcome(int status, const std::string& path, const InstanceFramework& framework, int timeout,

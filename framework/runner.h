@@ -39,7 +39,7 @@ int countInstance();
 
 // The timeout of an instance run with these tokens: the line's "-timeout", else the
 // command line's TIMEOUT. Not positive: no limit.
-int instanceTimeout(int tokenCount, const char* const* tokens);
+int instanceTimeout(const InstanceFramework& framework, int tokenCount, const char* const* tokens);
 
 // Turns a reaped child's wait status into the instance's result code and calls the
 // report hooks, which see `timeout` as the current timeout. *word is "[TIMEOUT]" or

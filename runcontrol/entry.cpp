@@ -78,6 +78,7 @@ InstanceFramework makeFramework() {
     framework.giveup = settings().giveup;
     framework.autoGiveup = settings().autoGiveup;
     framework.report = settings().report;
+    framework.timeout = settings().timeout;
     framework.configName = "Plumex.conf";
     framework.jobs = jobs();
     if (settings().shardCount > 0) {
