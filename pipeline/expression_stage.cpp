@@ -1,6 +1,6 @@
 // The pipeline's expression stages: the evaluation step, the expression dumps inside
 // "Dump to file:", and the result code of a single direct expression.
-#include "expressions/stage.h"
+#include "pipeline/expression_stage.h"
 
 #include "expressions/dumps.h"
 #include "expressions/evaluate.h"
