@@ -1,5 +1,6 @@
 // The pipeline's expression stages: the evaluation step, the expression dumps inside
-// "Dump to file:", and the result code of a single direct expression.
+// "Dump to file:", and the result code of a single direct expression. They take what
+// the expressions need from the settings and report on the step display.
 #include "pipeline/expression_stage.h"
 
 #include "expressions/dumps.h"
@@ -8,29 +9,52 @@
 #include "pipeline/steps.h"
 #include "runcontrol/settings.h"
 
+namespace {
+
+// Built when the dumps run, from the settings as they are then (the DDDMP mode is the
+// one of the input read last).
+ExpDumpOptions dumpOptions() {
+    const Settings& s = settings();
+    ExpDumpOptions options;
+    options.bdd = s.dumpExpBdd != 0;
+    options.cnf = s.dumpExpCnf != 0;
+    options.dot = s.dumpExpDot != 0;
+    options.direct = s.dumpDirExp != 0;
+    options.dddmpMode = static_cast<char>(s.dddmpMode);
+    options.singleBddFile = s.singleExpBddFile != 0;
+    options.singleDotFile = s.singleExpDotFile != 0;
+    return options;
+}
+
+}  // namespace
+
 int expEvaluationStage(QBModel& model) {
+    steps::Reporter& display = steps::display();
     ExpList* list = settings().expressions;
     if (list) {
-        steps::open(std::string("Evaluation (") + (list->direct() ? "direct" : "inverse") + ")");
+        display.open(std::string("Evaluation (") + (list->direct() ? "direct" : "inverse") + ")");
         if (!expCheckArgs(model, *list)) {
-            steps::close("Bad argument type");
+            display.close("Bad argument type");
             return 0;
         }
-        if (!expEvaluateList(model, *list)) {
-            steps::close("Problems in evaluation");
+        if (!expEvaluateList(model, *list, display)) {
+            display.close("Problems in evaluation");
             return 0;
         }
         if (!anyExpDump()) setDumpExpBdd(1);
-        steps::close();
+        display.close();
         return 1;
     }
     if (!settings().expressionFile.empty()) {
-        steps::open("Evaluation (" + settings().expressionFile + ")");
-        std::string error = expEvaluateFile(model, settings().expressionFile);
+        display.open("Evaluation (" + settings().expressionFile + ")");
+        ExpFileOptions options;
+        options.dumps = dumpOptions();
+        options.showResults = settings().verbosity <= 3;
+        std::string error = expEvaluateFile(model, settings().expressionFile, options, display);
         if (error.empty())
-            steps::close();
+            display.close();
         else
-            steps::close(error);
+            display.close(error);
     }
     return 0;
 }
@@ -43,15 +67,7 @@ bool expDumpStage(QBModel& model, const std::string& qbmPath, int evaluated) {
     }
     const ExpList* list = settings().expressions;
     if (!list || !evaluated) return true;
-    bool ok = true;
-    if (!list->direct()) {
-        if (settings().dumpExpBdd) ok &= expDumpBdd(model, *list, qbmPath);
-        if (settings().dumpExpCnf) ok &= expDumpCnf(model, *list, qbmPath);
-        if (settings().dumpExpDot) ok &= expDumpDot(model, *list, qbmPath);
-    } else if (settings().dumpDirExp) {
-        ok &= expDumpDirect(model, *list, qbmPath);
-    }
-    return ok;
+    return expDumpList(model, *list, qbmPath, dumpOptions(), steps::display());
 }
 
 bool expSingleDirectResult(int* code) {
