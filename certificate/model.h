@@ -14,6 +14,7 @@
 // index 1..numUniv, the engine index of their variable; BDD variable 0 stands for none.
 struct QBModel {
     std::string formula;
+    std::string solver = "Tobrin";  // what the certificate came from, for the QBM header
     std::unique_ptr<bdd::Manager> manager;
     std::vector<bdd::Bdd> posBdd;  // numVars entries; null = no function
     std::vector<bdd::Bdd> negBdd;
