@@ -162,8 +162,13 @@ class Extraction {
         if (t_.litStart[n] != t_.litStart[n - 1]) return stepFail(idOf(static_cast<int>(n) - 1), "the last step is not empty");
         for (std::size_t p = 0; p < n; ++p)
             if (!step(static_cast<int>(p))) return false;
-        std::stable_sort(entries_.begin(), entries_.end(),
-                         [this](const Entry& a, const Entry& b) { return o_.pos[a.var] < o_.pos[b.var]; });
+        // By variable order, file order kept within a variable (a counting sort).
+        std::vector<std::size_t> start(o_.byPos.size() + 1, 0);
+        for (const Entry& e : entries_) ++start[static_cast<std::size_t>(o_.pos[e.var]) + 1];
+        for (std::size_t p = 1; p < start.size(); ++p) start[p] += start[p - 1];
+        std::vector<Entry> sorted(entries_.size());
+        for (const Entry& e : entries_) sorted[start[static_cast<std::size_t>(o_.pos[e.var])]++] = e;
+        entries_.swap(sorted);
         return true;
     }
 
@@ -309,34 +314,61 @@ void build(QBModel& m, const Order& o, const Extraction& x, Share& share) {
     // Entries still to come per cube, so a finished cube's condition is let go.
     std::vector<int> left(cubes.size(), 0);
     for (const Entry& e : x.entries()) ++left[e.cube];
-    auto literal = [&](int l) {
+    // Universal literals, made once: the engine has no complement edges.
+    std::vector<bdd::Bdd> univLiteral(2 * (static_cast<std::size_t>(m.numUniv) + 1));
+    for (int k = 1; k <= m.numUniv; ++k) {
+        univLiteral[2 * k] = bdd::ithVar(k);
+        univLiteral[2 * k + 1] = !univLiteral[2 * k];
+    }
+    auto literal = [&](int l) -> const bdd::Bdd& {
         int v = absOf(l);
-        if (o.universal[v]) {
-            bdd::Bdd u = bdd::ithVar(m.univIndex[v]);
-            return l > 0 ? u : !u;
-        }
+        if (o.universal[v]) return univLiteral[2 * static_cast<std::size_t>(m.univIndex[v]) + (l < 0 ? 1 : 0)];
         return l > 0 ? m.posBdd[v] : m.negBdd[v];
     };
     const std::vector<Entry>& entries = x.entries();
+    std::vector<bdd::Bdd> factors;
+    std::vector<std::pair<bdd::Bdd, bool>> chain;
     std::size_t next = 0;
     std::size_t positions = o.byPos.size() - 1;
     for (std::size_t p = 1; p <= positions; ++p) {
         int v = o.byPos[p];
         if (o.universal[v]) continue;
-        bdd::Bdd f = bdd::zero();
-        bdd::Bdd open = bdd::one();  // scenarios no earlier entry covers
+        // The conditions in file order; the chain is folded from the last entry back to
+        // the first, one if-then-else each (the first entry that holds wins).
+        chain.clear();
         for (; next < entries.size() && entries[next].var == v; ++next) {
             const Entry& e = entries[next];
             Cursor& c = cursors[e.cube];
             if (c.conj.isNull()) c.conj = bdd::one();
             const StepCube& cube = cubes[e.cube];
-            while (c.done < e.length && !c.conj.isZero()) c.conj &= literal(lits[cube.start + c.done++]);
-            if (!open.isZero() && !c.conj.isZero()) {
-                if (e.value) f |= open & c.conj;
-                open &= !c.conj;
+            if (c.done < e.length && !c.conj.isZero()) {
+                // Constant factors (most existentials' functions are) cost nothing; the
+                // new literals are conjoined from the bottom of the order up (a cube so
+                // costs one node a literal), the condition so far last.
+                factors.clear();
+                factors.push_back(c.conj);
+                bool zero = false;
+                for (; c.done < e.length && !zero; ++c.done) {
+                    const bdd::Bdd& b = literal(lits[cube.start + c.done]);
+                    if (b.isZero())
+                        zero = true;
+                    else if (!b.isOne())
+                        factors.push_back(b);
+                }
+                c.conj = zero ? bdd::zero() : bdd::conjunctionInPlace(factors);
             }
+            if (!c.conj.isZero()) chain.emplace_back(c.conj, e.value);
             if (--left[e.cube] == 0) c.conj.release();
+            if (!chain.empty() && chain.back().first.isOne()) {
+                // Holds everywhere: the entries after it never apply.
+                for (++next; next < entries.size() && entries[next].var == v; ++next)
+                    if (--left[entries[next].cube] == 0) cursors[entries[next].cube].conj.release();
+                break;
+            }
         }
+        bdd::Bdd f = bdd::zero();
+        for (std::size_t i = chain.size(); i-- > 0;)
+            f = chain[i].second ? chain[i].first | f : bdd::ite(chain[i].first, bdd::zero(), f);
         m.posBdd[v] = f;
         m.negBdd[v] = !f;
         share.at(static_cast<double>(p) / static_cast<double>(positions));
