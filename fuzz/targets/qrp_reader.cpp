@@ -1,0 +1,36 @@
+// The proof-trace reader through its real consumer: the trace (ASCII or binary, told by
+// its header) is indexed, its proof read and the Skolem functions extracted, against a
+// formula made of the trace's own prefix (so that every trace whose index reads gets as
+// far as the extraction; with no clauses, every 0-antecedent step is an initial cube).
+#include <fstream>
+
+#include "certificate/trace_extraction.h"
+#include "inputs/qrp_reader.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzsupport::silenceOutput();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string path = fuzzsupport::writeInput(data, size, "input.qrp");
+    fuzzsupport::guarded([&] {
+        qrp::Trace trace;
+        qrp::Error error;
+        if (!qrp::readIndex(path, trace, &error)) return;
+        std::string formula = path.substr(0, path.size() - 4) + ".qdimacs";
+        {
+            std::ofstream out(formula);
+            out << "p cnf " << trace.numVars << " 0\n";
+            for (const qrp::Block& b : trace.blocks) {
+                out << b.kind;
+                for (int v : b.vars) out << ' ' << v;
+                out << " 0\n";
+            }
+        }
+        ExtractionError extractionError;
+        std::unique_ptr<QBModel> model = extractFromTrace(path, formula, ExtractionOptions{}, &extractionError);
+    });
+    return 0;
+}
