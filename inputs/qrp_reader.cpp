@@ -12,6 +12,9 @@ namespace qrp {
 namespace {
 
 constexpr std::int64_t kMaxNumber = std::int64_t(1) << 62;
+// The same bound on variable numbers as the solver log's: far above any formula, and it
+// keeps the per-variable tables a hostile header asks for bounded.
+constexpr long kMaxVariable = 1L << 24;
 
 // Buffered bytes of a plain or gzip file (zlib reads plain files as they are).
 class Input {
@@ -123,7 +126,7 @@ class Parser {
         } else {
             return fail("not a proof trace (bad header)");
         }
-        if (v < 0 || k < 0 || v >= (1L << 30)) return fail("bad header counts");
+        if (v < 0 || k < 0 || v > kMaxVariable) return fail("variable count out of range in the header");
         if (pass_ == Pass::Index) {
             t_.numVars = v;
             t_.numClauses = k;
@@ -236,7 +239,7 @@ class Parser {
                 return fail(bad ? "bad number in the prefix" : "prefix line not ended by 0");
             }
             if (v == 0) break;
-            if (v < 0 || v >= (1L << 30)) return fail("bad variable in the prefix");
+            if (v < 0 || v > kMaxVariable) return fail("variable out of range in the prefix");
             block.vars.push_back(static_cast<int>(v));
         }
         if (!endOfLine(0)) return false;
@@ -273,7 +276,7 @@ class Parser {
     bool asciiStep() {
         std::int64_t id = 0;
         bool bad = false;
-        if (!number(id, bad) || id <= 0) return bad ? fail("bad step id") : fail("bad step id");
+        if (!number(id, bad) || id <= 0) return fail("bad step id");
         if (pass_ == Pass::Proof && !inProof()) {
             ++stepIndex_;
             return in_.skipPast('\n') || cutShort();
@@ -342,7 +345,7 @@ class Parser {
         Block block;
         block.kind = kind;
         bool ok = nulTerminated([&](std::int64_t v) {
-            if (v <= 0 || v >= (1L << 30)) return fail("bad variable in the prefix");
+            if (v <= 0 || v > kMaxVariable) return fail("variable out of range in the prefix");
             block.vars.push_back(static_cast<int>(v));
             return true;
         });
