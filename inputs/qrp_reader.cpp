@@ -165,11 +165,11 @@ class Parser {
         std::int64_t v = 0;
         while ((c = in_.peek()) >= '0' && c <= '9') {
             in_.get();
-            v = v * 10 + (c - '0');
-            if (v > kMaxNumber) {
+            if (v > kMaxNumber / 10) {
                 bad = true;
                 return false;
             }
+            v = v * 10 + (c - '0');
         }
         if (c != -1 && c != '\n' && !isBlank(c)) {
             bad = true;
