@@ -172,6 +172,12 @@ class Extraction {
         return true;
     }
 
+    void releaseLeaves() {
+        std::vector<std::int64_t>().swap(occStart_);
+        std::vector<int>().swap(occ_);
+        std::vector<long>().swap(stamp_);
+    }
+
     const std::vector<Entry>& entries() const { return entries_; }
     const std::vector<StepCube>& cubes() const { return cubes_; }
     const std::vector<int>& cubeLits() const { return cubeLits_; }
@@ -454,6 +460,9 @@ std::unique_ptr<QBModel> extractFromTrace(const std::string& tracePath, const st
         steps::close();
         return nullptr;
     }
+    // The entries hold all the building needs: the trace's tables go before the BDDs grow.
+    extraction.releaseLeaves();
+    trace = qrp::Trace();
     std::vector<int> intToExt(static_cast<std::size_t>(maxVar) + 1);
     for (int v = 0; v <= maxVar; ++v) intToExt[v] = v;
     std::unique_ptr<QBModel> model = newReplayModel(formulaPath, maxVar + 1, order.universals, intToExt, maxVar);
