@@ -194,6 +194,26 @@ class Parser {
         }
     }
 
+    // The first pass passes over a step's literals up to their 0, checking only that they
+    // are numbers; their values are read for the proof's steps in the second pass.
+    bool skipAsciiLiterals(std::int64_t id) {
+        for (;;) {
+            int c;
+            while (isBlank(c = in_.peek())) in_.get();
+            if (c == -1) return cutShort();
+            if (c == '\n') return stepFail(id, "literals not ended by 0");
+            in_.get();
+            int next = in_.peek();
+            bool ends = next == -1 || next == '\n' || isBlank(next);
+            if (c == '0' && ends) return true;
+            if (c != '-' && (c < '0' || c > '9')) return stepFail(id, "bad number in literals");
+            if (c == '-' && ends) return stepFail(id, "bad number in literals");
+            while ((c = in_.peek()) >= '0' && c <= '9') in_.get();
+            if (c != -1 && c != '\n' && !isBlank(c)) return stepFail(id, "bad number in literals");
+            stepLits_ = 1;
+        }
+    }
+
     bool endOfLine(std::int64_t id) {
         int c;
         while (isBlank(c = in_.peek())) in_.get();
@@ -282,7 +302,11 @@ class Parser {
             return in_.skipPast('\n') || cutShort();
         }
         if (!beginStep(id)) return false;
-        if (!zeroTerminated(id, "literals", [&](std::int64_t l) { return literal(id, l); })) return false;
+        if (pass_ == Pass::Index) {
+            if (!skipAsciiLiterals(id)) return false;
+        } else if (!zeroTerminated(id, "literals", [&](std::int64_t l) { return literal(id, l); })) {
+            return false;
+        }
         if (!zeroTerminated(id, "antecedents", [&](std::int64_t a) { return antecedent(id, a); })) return false;
         if (!endOfLine(id)) return false;
         return endStep(id);
@@ -380,6 +404,15 @@ class Parser {
             return (in_.skipPast(0) && in_.skipPast(0)) || cutShort();
         }
         if (!beginStep(id)) return false;
+        if (pass_ == Pass::Index) {
+            // The first pass needs no literal: they are read for the proof's steps only.
+            int b = in_.get();
+            if (b == -1) return cutShort();
+            stepLits_ = b == 0 ? 0 : 1;
+            if (b != 0 && !in_.skipPast(0)) return cutShort();
+            if (!nulTerminated([&](std::int64_t a) { return antecedent(id, a); })) return false;
+            return endStep(id);
+        }
         bool ok = nulTerminated([&](std::int64_t code) {
             if (code < 2) return stepFail(id, "bad literal code");
             std::int64_t var = code >> 1;
