@@ -1,6 +1,9 @@
 #include "certificate/trace_extraction.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -67,9 +70,9 @@ Order makeOrder(const qrp::Trace& t, int maxVar) {
 // sorted cube, the variable takes `value`.
 struct Entry {
     int var = 0;
-    bool value = false;
-    int cube = 0;    // index into the step cubes
-    int length = 0;  // literals of the cube that form the condition
+    int cube = 0;               // index into the step cubes
+    unsigned length : 31 = 0;   // literals of the cube that form the condition
+    unsigned value : 1 = 0;
 };
 
 // A step's cube before reduction, sorted by variable order, up to its last removed literal.
@@ -162,13 +165,6 @@ class Extraction {
         if (t_.litStart[n] != t_.litStart[n - 1]) return stepFail(idOf(static_cast<int>(n) - 1), "the last step is not empty");
         for (std::size_t p = 0; p < n; ++p)
             if (!step(static_cast<int>(p))) return false;
-        // By variable order, file order kept within a variable (a counting sort).
-        std::vector<std::size_t> start(o_.byPos.size() + 1, 0);
-        for (const Entry& e : entries_) ++start[static_cast<std::size_t>(o_.pos[e.var]) + 1];
-        for (std::size_t p = 1; p < start.size(); ++p) start[p] += start[p - 1];
-        std::vector<Entry> sorted(entries_.size());
-        for (const Entry& e : entries_) sorted[start[static_cast<std::size_t>(o_.pos[e.var])]++] = e;
-        entries_.swap(sorted);
         return true;
     }
 
@@ -178,7 +174,11 @@ class Extraction {
         std::vector<long>().swap(stamp_);
     }
 
-    const std::vector<Entry>& entries() const { return entries_; }
+    // A variable's entries in file order: a list through next(), from first(position).
+    int first(std::size_t position) const { return head_.empty() ? -1 : head_[position]; }
+    int next(int entry) const { return next_[static_cast<std::size_t>(entry)]; }
+    const Entry& entry(int k) const { return entries_[static_cast<std::size_t>(k)]; }
+    std::size_t entryCount() const { return entries_.size(); }
     const std::vector<StepCube>& cubes() const { return cubes_; }
     const std::vector<int>& cubeLits() const { return cubeLits_; }
 
@@ -191,6 +191,31 @@ class Extraction {
     bool stepFail(std::int64_t id, const std::string& what) {
         error_->message = "step " + std::to_string(id) + ": " + what;
         return false;
+    }
+
+    // Entries are kept in chunks (no copy of them all as they grow) and linked per
+    // variable, so that no sorted copy is needed either.
+    bool addEntry(int var, bool value, int cube, int length) {
+        if (entries_.size() >= static_cast<std::size_t>(INT32_MAX)) return false;
+        if (head_.empty()) {
+            head_.assign(o_.byPos.size(), -1);
+            tail_.assign(o_.byPos.size(), -1);
+        }
+        int k = static_cast<int>(entries_.size());
+        Entry e;
+        e.var = var;
+        e.cube = cube;
+        e.length = static_cast<unsigned>(length);
+        e.value = value ? 1u : 0u;
+        entries_.push_back(e);
+        next_.push_back(-1);
+        std::size_t p = static_cast<std::size_t>(o_.pos[var]);
+        if (tail_[p] >= 0)
+            next_[static_cast<std::size_t>(tail_[p])] = k;
+        else
+            head_[p] = k;
+        tail_[p] = k;
+        return true;
     }
 
     bool step(int p) {
@@ -285,7 +310,7 @@ class Extraction {
         for (int i = 0; i <= lastRemoved; ++i) {
             int l = pre_[i];
             if (mark_[absOf(l)] != l) continue;
-            entries_.push_back(Entry{absOf(l), l > 0, index, i});
+            if (!addEntry(absOf(l), l > 0, index, i)) return stepFail(id, "the proof is too large");
         }
         return true;
     }
@@ -306,7 +331,9 @@ class Extraction {
     std::vector<long> stamp_;
     long clauses_ = 0;
 
-    std::vector<Entry> entries_;
+    std::deque<Entry> entries_;
+    std::deque<int> next_;
+    std::vector<int> head_, tail_;  // by position: a variable's first and last entry
     std::vector<StepCube> cubes_;
     std::vector<int> cubeLits_;
 };
@@ -323,7 +350,7 @@ void build(QBModel& m, const Order& o, const Extraction& x, Share& share) {
     std::vector<Cursor> cursors(cubes.size());
     // Entries still to come per cube, so a finished cube's condition is let go.
     std::vector<int> left(cubes.size(), 0);
-    for (const Entry& e : x.entries()) ++left[e.cube];
+    for (std::size_t k = 0; k < x.entryCount(); ++k) ++left[x.entry(static_cast<int>(k)).cube];
     // Universal literals, made once: the engine has no complement edges.
     std::vector<bdd::Bdd> univLiteral(2 * (static_cast<std::size_t>(m.numUniv) + 1));
     for (int k = 1; k <= m.numUniv; ++k) {
@@ -335,10 +362,8 @@ void build(QBModel& m, const Order& o, const Extraction& x, Share& share) {
         if (o.universal[v]) return univLiteral[2 * static_cast<std::size_t>(m.univIndex[v]) + (l < 0 ? 1 : 0)];
         return l > 0 ? m.posBdd[v] : m.negBdd[v];
     };
-    const std::vector<Entry>& entries = x.entries();
     std::vector<bdd::Bdd> factors;
     std::vector<std::pair<bdd::Bdd, bool>> chain;
-    std::size_t next = 0;
     std::size_t positions = o.byPos.size() - 1;
     for (std::size_t p = 1; p <= positions; ++p) {
         int v = o.byPos[p];
@@ -346,19 +371,20 @@ void build(QBModel& m, const Order& o, const Extraction& x, Share& share) {
         // The conditions in file order; the chain is folded from the last entry back to
         // the first, one if-then-else each (the first entry that holds wins).
         chain.clear();
-        for (; next < entries.size() && entries[next].var == v; ++next) {
-            const Entry& e = entries[next];
+        for (int k = x.first(p); k >= 0; k = x.next(k)) {
+            const Entry& e = x.entry(k);
             Cursor& c = cursors[e.cube];
             if (c.conj.isNull()) c.conj = bdd::one();
             const StepCube& cube = cubes[e.cube];
-            if (c.done < e.length && !c.conj.isZero()) {
+            const int length = static_cast<int>(e.length);
+            if (c.done < length && !c.conj.isZero()) {
                 // Constant factors (most existentials' functions are) cost nothing; the
                 // new literals are conjoined from the bottom of the order up (a cube so
                 // costs one node a literal), the condition so far last.
                 factors.clear();
                 factors.push_back(c.conj);
                 bool zero = false;
-                for (; c.done < e.length && !zero; ++c.done) {
+                for (; c.done < length && !zero; ++c.done) {
                     const bdd::Bdd& b = literal(lits[cube.start + c.done]);
                     if (b.isZero())
                         zero = true;
@@ -367,12 +393,12 @@ void build(QBModel& m, const Order& o, const Extraction& x, Share& share) {
                 }
                 c.conj = zero ? bdd::zero() : bdd::conjunctionInPlace(factors);
             }
-            if (!c.conj.isZero()) chain.emplace_back(c.conj, e.value);
+            if (!c.conj.isZero()) chain.emplace_back(c.conj, e.value != 0);
             if (--left[e.cube] == 0) c.conj.release();
             if (!chain.empty() && chain.back().first.isOne()) {
                 // Holds everywhere: the entries after it never apply.
-                for (++next; next < entries.size() && entries[next].var == v; ++next)
-                    if (--left[entries[next].cube] == 0) cursors[entries[next].cube].conj.release();
+                for (int rest = x.next(k); rest >= 0; rest = x.next(rest))
+                    if (--left[x.entry(rest).cube] == 0) cursors[x.entry(rest).cube].conj.release();
                 break;
             }
         }
