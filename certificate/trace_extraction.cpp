@@ -411,6 +411,117 @@ void build(QBModel& m, const Order& o, const Extraction& x, Share& share) {
     }
 }
 
+// With few universals the functions are built as truth tables over the 2^U scenarios,
+// 64 to a word (bit s: the scenario whose k-th universal is bit U - k of s), and turned
+// into BDDs at the end: up to 10 universals (16 words a table) word operations cost far
+// less than BDD operations; beyond, the tables' width outweighs it (a trace with 14
+// universals and a million entries is built faster with BDDs). Used when the tables of
+// the functions and of the conditions in flight fit in the budget below.
+constexpr std::size_t kTableWords = std::size_t(1) << 23;  // 64 MB per kind of table
+
+bool tablesFit(const QBModel& m, const Extraction& x, int tableUniversals) {
+    if (m.numUniv > tableUniversals) return false;
+    std::size_t words = m.numUniv <= 6 ? 1 : std::size_t(1) << (m.numUniv - 6);
+    return static_cast<std::size_t>(m.numVars) * words <= kTableWords && x.cubes().size() * words <= kTableWords;
+}
+
+using Table = std::vector<std::uint64_t>;
+
+// The BDD of bits [from, from + 2^(U - k + 1)) of t, over universals k..U.
+bdd::Bdd tableBdd(const std::uint64_t* t, int numUniv, int k, std::size_t from) {
+    std::size_t width = std::size_t(1) << (numUniv - k + 1);
+    bool all0 = true, all1 = true;
+    if (width >= 64) {
+        for (std::size_t w = from / 64; w < (from + width) / 64 && (all0 || all1); ++w) {
+            all0 = all0 && t[w] == 0;
+            all1 = all1 && t[w] == ~std::uint64_t(0);
+        }
+    } else {
+        std::uint64_t mask = (width == 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << width) - 1) << (from % 64);
+        std::uint64_t bits = t[from / 64] & mask;
+        all0 = bits == 0;
+        all1 = bits == mask;
+    }
+    if (all0) return bdd::zero();
+    if (all1) return bdd::one();
+    // The upper half has universal k true.
+    bdd::Bdd low = tableBdd(t, numUniv, k + 1, from);
+    bdd::Bdd high = tableBdd(t, numUniv, k + 1, from + width / 2);
+    return bdd::ite(bdd::ithVar(k), high, low);
+}
+
+void buildTables(QBModel& m, const Order& o, const Extraction& x, Share& share) {
+    const int U = m.numUniv;
+    const std::size_t W = U <= 6 ? 1 : std::size_t(1) << (U - 6);
+    const std::uint64_t lastMask = U >= 6 ? ~std::uint64_t(0) : (std::uint64_t(1) << (1u << U)) - 1;
+    // Universal k true: bit U - k of the scenario.
+    std::vector<Table> univTrue(static_cast<std::size_t>(U) + 1, Table(W, 0));
+    for (int k = 1; k <= U; ++k)
+        for (std::size_t s = 0; s < (std::size_t(1) << U); ++s)
+            if ((s >> (U - k)) & 1) univTrue[k][s / 64] |= std::uint64_t(1) << (s % 64);
+    Table func(static_cast<std::size_t>(m.numVars) * W, 0);
+    auto funcOf = [&](int v) { return func.data() + static_cast<std::size_t>(v) * W; };
+
+    const std::vector<StepCube>& cubes = x.cubes();
+    const std::vector<int>& lits = x.cubeLits();
+    struct Cursor {
+        int done = 0;
+        bool zero = false;
+        Table conj;  // empty until the cube's first entry
+    };
+    std::vector<Cursor> cursors(cubes.size());
+    std::vector<int> left(cubes.size(), 0);
+    for (std::size_t k = 0; k < x.entryCount(); ++k) ++left[x.entry(static_cast<int>(k)).cube];
+    Table open(W);
+    std::size_t positions = o.byPos.size() - 1;
+    for (std::size_t p = 1; p <= positions; ++p) {
+        int v = o.byPos[p];
+        if (o.universal[v]) continue;
+        std::uint64_t* f = funcOf(v);
+        std::fill(open.begin(), open.end(), ~std::uint64_t(0));
+        open[W - 1] &= lastMask;
+        bool decided = false;  // open is empty: the entries after never apply
+        for (int k = x.first(p); k >= 0; k = x.next(k)) {
+            const Entry& e = x.entry(k);
+            Cursor& c = cursors[e.cube];
+            if (!decided) {
+                if (c.conj.empty()) {
+                    c.conj.assign(W, ~std::uint64_t(0));
+                    c.conj[W - 1] &= lastMask;
+                }
+                const StepCube& cube = cubes[e.cube];
+                const int length = static_cast<int>(e.length);
+                for (; c.done < length && !c.zero; ++c.done) {
+                    int l = lits[cube.start + c.done], u = absOf(l);
+                    const std::uint64_t* t = o.universal[u] ? univTrue[m.univIndex[u]].data() : funcOf(u);
+                    std::uint64_t any = 0;
+                    if (l > 0)
+                        for (std::size_t w = 0; w < W; ++w) any |= (c.conj[w] &= t[w]);
+                    else
+                        for (std::size_t w = 0; w < W; ++w) any |= (c.conj[w] &= ~t[w]);
+                    c.zero = any == 0;
+                }
+                if (!c.zero) {
+                    std::uint64_t rest = 0;
+                    for (std::size_t w = 0; w < W; ++w) {
+                        std::uint64_t d = open[w] & c.conj[w];
+                        if (e.value) f[w] |= d;
+                        rest |= (open[w] &= ~d);
+                    }
+                    decided = rest == 0;
+                }
+            }
+            if (--left[e.cube] == 0) Table().swap(c.conj);
+        }
+        share.at(static_cast<double>(p) / static_cast<double>(positions) * 0.9);
+    }
+    for (int v = 1; v < m.numVars; ++v) {
+        if (m.isUniversal(v)) continue;
+        m.posBdd[v] = tableBdd(funcOf(v), U, 1, 0);
+        m.negBdd[v] = !m.posBdd[v];
+    }
+}
+
 bool formulaFits(const qdimacs::Prefix& prefix, const qrp::Trace& t) {
     if (prefix.blockKind.size() != t.blocks.size() + 1) return false;
     for (std::size_t b = 0; b < t.blocks.size(); ++b) {
@@ -505,7 +616,10 @@ std::unique_ptr<QBModel> extractFromTrace(const std::string& tracePath, const st
     } else {
         model->manager->disableReordering();
     }
-    build(*model, order, extraction, share);
+    if (tablesFit(*model, extraction, options.tableUniversals))
+        buildTables(*model, order, extraction, share);
+    else
+        build(*model, order, extraction, share);
     share.marks.finish();
     steps::close();
     model->reconstructionTime = clocks::checkSecondsSince(start);
