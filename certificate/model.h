@@ -16,6 +16,7 @@ struct QBModel {
     // The DDDMP mode of the file the certificate came from ('A' text, 'B' binary); its
     // files are written in the same mode.
     char dddmpMode = 'B';
+    std::string solver = "Tobrin";  // what the certificate came from, for the QBM header
     std::unique_ptr<bdd::Manager> manager;
     std::vector<bdd::Bdd> posBdd;  // numVars entries; null = no function
     std::vector<bdd::Bdd> negBdd;

@@ -35,7 +35,7 @@ bool writeQbm(QBModel& model, const std::string& path, std::string* error) {
     }
     std::FILE* fp = out.stream();
     std::fprintf(fp, "# QBM file, %s\n", kVersion);
-    std::fprintf(fp, "# solver: Tobrin\n");
+    std::fprintf(fp, "# solver: %s\n", model.solver.c_str());
     std::fprintf(fp, "# formula: \"%s\"\n", model.formula.c_str());
     std::fprintf(fp, "# complete: %s\n", model.complete ? "YES" : "NO");
     std::fprintf(fp, "# dump format: %s\n", binary ? "binary" : "text");
@@ -227,6 +227,8 @@ QbmRead QbmReader::run() {
     allocateModelTables(*model, numVars, numUniv, static_cast<int>(maxExt), false);
     model->formula = formula;
     model->dddmpMode = mode;
+    // "solver: NAME": kept so that a certificate read back is written with its origin.
+    if (solver.rfind(" solver:", 0) == 0 && !firstWord(solver.substr(8)).empty()) model->solver = firstWord(solver.substr(8));
     model->complete = word(complete) == "YES" ? 1 : 0;
     model->numExist = numExist;
     for (int k = 1; k <= numExist; ++k) {

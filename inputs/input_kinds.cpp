@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "inputs/qrp_reader.h"
+
 namespace inputs {
 
 namespace {
@@ -45,6 +47,57 @@ bool isLogFile(const std::string& path) {
 
 bool isQbmFile(const std::string& path) {
     return endsWithSuffix(path, ".qbm") && bannerToken(path, "# QBM file, %1023s\n", "1.3");
+}
+
+namespace {
+
+constexpr const char* kTraceEndings[] = {".qrp", ".qrp.gz"};
+constexpr const char* kCircuitEndings[] = {".aag", ".aig"};
+
+// The ending of NAME.qrp[.gz] / NAME.aag / NAME.aig, or npos.
+std::size_t certificateEnding(const std::string& path) {
+    for (const char* ending : kTraceEndings)
+        if (endsWithSuffix(path, ending)) return path.size() - std::strlen(ending);
+    for (const char* ending : kCircuitEndings)
+        if (endsWithSuffix(path, ending)) return path.size() - std::strlen(ending);
+    return std::string::npos;
+}
+
+bool firstBytes(const std::string& path, const char* expected) {
+    std::FILE* fp = std::fopen(path.c_str(), "rb");
+    if (!fp) return false;
+    char head[8] = {0};
+    std::size_t n = std::strlen(expected);
+    bool ok = std::fread(head, 1, n, fp) == n && std::memcmp(head, expected, n) == 0;
+    std::fclose(fp);
+    return ok;
+}
+
+}  // namespace
+
+bool isTraceFile(const std::string& path) {
+    bool named = false;
+    for (const char* ending : kTraceEndings) named = named || endsWithSuffix(path, ending);
+    return named && qrp::looksLikeTrace(path);
+}
+
+bool isCircuitFile(const std::string& path) {
+    return (endsWithSuffix(path, ".aag") && firstBytes(path, "aag ")) ||
+           (endsWithSuffix(path, ".aig") && firstBytes(path, "aig "));
+}
+
+std::string formulaBeside(const std::string& inputPath) {
+    std::size_t at = certificateEnding(inputPath);
+    if (at == std::string::npos) return "";
+    std::string name = inputPath.substr(0, at);
+    for (const char* ending : kFormulaEndings)
+        if (formulaExists(name + ending)) return name + ending;
+    return "";
+}
+
+std::string certificateInputToQbmName(const std::string& inputName) {
+    std::size_t at = certificateEnding(inputName);
+    return (at == std::string::npos ? inputName : inputName.substr(0, at)) + ".qbm";
 }
 
 namespace {

@@ -15,6 +15,16 @@ bool endsWithSuffix(const std::string& name, const std::string& suffix);
 bool isLogFile(const std::string& path);
 // A ".qbm" name whose first line reads "# QBM file, 1.3".
 bool isQbmFile(const std::string& path);
+// A ".qrp" or ".qrp.gz" name whose first bytes read "p qrp " (ASCII) or "p bqrp "
+// (binary), after decompression for a gzip file: a proof trace.
+bool isTraceFile(const std::string& path);
+// A ".aag" name whose file begins with "aag ", or a ".aig" name whose file begins with
+// "aig ": a Skolem circuit.
+bool isCircuitFile(const std::string& path);
+// The formula of a trace or circuit NAME.qrp[.gz] / NAME.aag / NAME.aig when none is
+// named: the first of NAME.qdimacs, NAME.qdimacs.gz, NAME.qcnf, NAME.qcnf.gz that passes
+// formulaExists; empty when there is none.
+std::string formulaBeside(const std::string& inputPath);
 // A ".qdimacs", ".qdimacs.gz", ".qcnf" or ".qcnf.gz" name that zlib can open.
 bool formulaExists(const std::string& path);
 // A path named as a formula that is there but can never be read as one (a directory):
@@ -23,6 +33,8 @@ bool formulaUnreadable(const std::string& path);
 
 // dir/f.Tobrin.log -> dir/f.qbm (cut at the first ".Tobrin.log").
 std::string logToQbmName(const std::string& logName);
+// dir/f.qrp, dir/f.qrp.gz, dir/f.aag, dir/f.aig -> dir/f.qbm (cut at the first ending).
+std::string certificateInputToQbmName(const std::string& inputName);
 // dir/f.qbm -> dir/f.qdc (first ".qbm" replaced, cut right after). A name without
 // ".qbm" gets ".qdc" appended.
 std::string qbmToQdcName(const std::string& qbmName);

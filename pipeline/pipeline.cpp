@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "certificate/circuit.h"
 #include "certificate/reconstruct.h"
 #include "certificate/strip.h"
+#include "certificate/trace_extraction.h"
 #include "certification/checks.h"
 #include "files/aiger.h"
 #include "files/certificate_dot.h"
@@ -72,6 +74,37 @@ std::unique_ptr<QBModel> certificateFromQbm(const std::string& qbmPath) {
         return nullptr;
     }
     return std::move(read.model);
+}
+
+// A proof trace or a Skolem circuit: the certificate is built against the formula, which
+// must be named or found beside the input.
+std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bool trace,
+                                                     const std::string& formulaPath) {
+    steps::open("Model extraction and certification.");
+    if (formulaPath.empty()) {
+        steps::close("Error: no formula for \"" + path +
+                     "\" (give -qbf, or put NAME.qdimacs, NAME.qdimacs.gz, NAME.qcnf or NAME.qcnf.gz beside it)");
+        return nullptr;
+    }
+    std::unique_ptr<QBModel> model;
+    std::string error;
+    if (trace) {
+        enterReconstructionPhase();
+        ExtractionOptions options;
+        options.reorderMethod = reorderCurrent();
+        ExtractionError extractionError;
+        model = extractFromTrace(path, formulaPath, options, steps::display(), &extractionError);
+        error = extractionError.message;
+    } else {
+        model = certificateFromCircuit(path, formulaPath, &error);
+        if (model && model->solver == "Tobrin") model->solver = "AIGER";
+    }
+    if (!model) {
+        steps::close("Error: " + error);
+        return nullptr;
+    }
+    if (model->formula.empty()) model->formula = formulaPath;
+    return model;
 }
 
 // The formula a certificate records, as found: a relative path is looked up from the
@@ -138,11 +171,13 @@ struct Dumps {
     bool qbmWritten = false;  // the QBM file is complete under its name
 };
 
-Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath, int evaluated) {
+Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath, bool logIsTraceOrCircuit,
+                int evaluated) {
     Dumps result;
     const Settings& s = settings();
     auto deriveQbm = [&] {
-        if (qbmPath.empty()) qbmPath = inputs::logToQbmName(logPath);
+        if (qbmPath.empty())
+            qbmPath = logIsTraceOrCircuit ? inputs::certificateInputToQbmName(logPath) : inputs::logToQbmName(logPath);
     };
     steps::open("Dump to file:");
     if (s.dumpQbmBdd) {
@@ -194,18 +229,26 @@ Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath
 }  // namespace
 
 int processInstance(const std::string& path) {
-    std::string logPath = inputs::isLogFile(path) ? path : "";
+    // A trace or a circuit takes the log's place: the certificate is built from it, and
+    // the QBM file is written next to it.
+    bool trace = inputs::isTraceFile(path);
+    bool circuit = !trace && inputs::isCircuitFile(path);
+    bool solverOutput = trace || circuit;
+    std::string logPath = solverOutput || inputs::isLogFile(path) ? path : "";
     std::string qbmPath = logPath.empty() && inputs::isQbmFile(path) ? path : "";
     std::string formulaPath = settings().qbfPath;
     bool logInput = !logPath.empty();
     if (!logInput && qbmPath.empty()) {
         steps::open("Certification");
-        steps::close("Error: \"" + path + "\" is neither a solver log nor a QBM file");
+        steps::close("Error: \"" + path + "\" is neither a solver log, a proof trace, a Skolem circuit nor a QBM file");
         return outcome::Error;
     }
+    if (solverOutput && formulaPath.empty()) formulaPath = inputs::formulaBeside(path);
 
     LogFacts facts;
-    std::unique_ptr<QBModel> model = logInput ? certificateFromLog(logPath, facts) : certificateFromQbm(qbmPath);
+    std::unique_ptr<QBModel> model = solverOutput ? certificateFromSolverOutput(path, trace, formulaPath)
+                                     : logInput   ? certificateFromLog(logPath, facts)
+                                                  : certificateFromQbm(qbmPath);
     if (!model) return outcome::Error;
     setDddmpMode(model->dddmpMode);
     if (logInput) {
@@ -222,13 +265,13 @@ int processInstance(const std::string& path) {
     stripVariables(*model, settings().varLow, settings().varHigh, steps::display());
 
     Dumps dumps;
-    if (logInput || anyDump()) dumps = dumpFiles(*model, qbmPath, logPath, evaluated);
+    if (logInput || anyDump()) dumps = dumpFiles(*model, qbmPath, logPath, solverOutput, evaluated);
 
     if (logInput && settings().removeLog) {
         if (dumps.qbmWritten) {
             std::remove(logPath.c_str());
         } else {
-            steps::open("Log \"" + logPath + "\" kept");
+            steps::open(std::string(solverOutput ? "Input" : "Log") + " \"" + logPath + "\" kept");
             steps::close("no QBM file was written");
         }
     }

@@ -285,7 +285,8 @@ int readTimeout(const char* text) {
 bool classifyInput(const char* argument) {
     Settings& s = scanSettings();
     int defaultVerbosity;
-    if (inputs::isLogFile(argument) || inputs::isQbmFile(argument)) {
+    if (inputs::isLogFile(argument) || inputs::isQbmFile(argument) || inputs::isTraceFile(argument) ||
+        inputs::isCircuitFile(argument)) {
         s.batchMode = 0;
         defaultVerbosity = 3;
     } else if (runner::isDirectory(argument)) {

@@ -21,9 +21,14 @@ namespace entry {
 
 namespace {
 
+// Solver outputs Plumex builds certificates from: logs, proof traces, Skolem circuits.
+bool isSolverOutput(const std::string& path) {
+    return inputs::isLogFile(path) || inputs::isTraceFile(path) || inputs::isCircuitFile(path);
+}
+
 bool isInstance(const std::string& path) {
-    if (!settings().batchMode) return inputs::isLogFile(path) || inputs::isQbmFile(path);
-    return settings().check ? inputs::isQbmFile(path) : inputs::isLogFile(path);
+    if (!settings().batchMode) return isSolverOutput(path) || inputs::isQbmFile(path);
+    return settings().check ? inputs::isQbmFile(path) : isSolverOutput(path);
 }
 
 bool isSuccess(int code) { return code == outcome::True; }

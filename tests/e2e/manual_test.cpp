@@ -5,6 +5,7 @@
 // example may use the files an earlier one wrote. The man page must render cleanly.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -58,16 +59,17 @@ std::vector<Example> examplesOf(const std::string& manual) {
 
 std::string directoryOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
-}  // namespace
-
-TEST(Manual, ExamplesRunAsWritten) {
-    std::string manual = readFile(std::string(PLUMEX_SOURCE_DIR) + "/docs/manual.md");
+// Runs the console blocks of a document of the source tree (see above).
+void runExamples(const std::string& document, std::size_t atLeast) {
+    std::string manual = readFile(std::string(PLUMEX_SOURCE_DIR) + "/" + document);
     ASSERT_FALSE(manual.empty());
     std::vector<Example> examples = examplesOf(manual);
-    ASSERT_GE(examples.size(), 10u) << "the manual's console blocks were not found";
+    ASSERT_GE(examples.size(), atLeast) << "the console blocks of " << document << " were not found";
 
     bool haveWriter = fileExists(binary("plumex-logwriter"));
     bool haveChecker = fileExists(binary("plumex-aigercheck"));
+    bool haveDepqbf = fileExists("/usr/bin/depqbf");
+    if (!haveDepqbf) std::printf("depqbf is missing (Debian package depqbf): its examples are skipped\n");
     TempDir scratch;
     ASSERT_EQ(run({"/bin/cp", "-R", std::string(PLUMEX_SOURCE_DIR) + "/examples", scratch.path()}).status, 0);
     std::string path = directoryOf(PLUMEX_BIN);
@@ -79,10 +81,11 @@ TEST(Manual, ExamplesRunAsWritten) {
     int ran = 0;
     int skippedBlock = 0;  // a block whose tool is missing: its later commands need it too
     for (const Example& e : examples) {
-        SCOPED_TRACE("docs/manual.md line " + std::to_string(e.line) + ": " + e.command);
+        SCOPED_TRACE(document + " line " + std::to_string(e.line) + ": " + e.command);
         EXPECT_GE(e.status, 0) << "the example states no exit status";
         if ((e.command.find("plumex-logwriter") != std::string::npos && !haveWriter) ||
-            (e.command.find("plumex-aigercheck") != std::string::npos && !haveChecker))
+            (e.command.find("plumex-aigercheck") != std::string::npos && !haveChecker) ||
+            (e.command.find("depqbf") != std::string::npos && !haveDepqbf))
             skippedBlock = e.block;
         if (e.block == skippedBlock) continue;  // the tool was not built here
         testsupport::RunResult r = run({"/usr/bin/env", "PATH=" + path, "/bin/sh", "-c", e.command}, scratch.path());
@@ -91,6 +94,14 @@ TEST(Manual, ExamplesRunAsWritten) {
     }
     EXPECT_GT(ran, 0);
 }
+
+}  // namespace
+
+TEST(Manual, ExamplesRunAsWritten) { runExamples("docs/manual.md", 10); }
+
+// The README's example: from a formula, through DepQBF, to a checked certificate and a
+// query answer.
+TEST(Readme, ExampleRunsAsWritten) { runExamples("README.md", 3); }
 
 TEST(Manual, ManPageRendersWithoutWarnings) {
     if (run({"/bin/sh", "-c", "command -v groff"}).status != 0) GTEST_SKIP() << "groff is missing: install the Debian package groff";

@@ -1,0 +1,80 @@
+// Real formulas through DepQBF's proof traces: every formula of the CADET test set that
+// DepQBF, with the tracing options, proves true within 10 seconds must be certified VALID
+// from its trace, ASCII and binary alike.
+#include <gtest/gtest.h>
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/run.h"
+
+namespace {
+
+const char* const kDepqbf = "/usr/bin/depqbf";
+
+std::string cadetDir() { return testsupport::dataDir() + "/cadet-tests"; }
+
+std::vector<std::string> formulas() {
+    std::vector<std::string> names;
+    DIR* d = opendir(cadetDir().c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n[0] == '.' || n == "instances.txt" || n == "LICENSE.txt" || n == "SOURCE.md") continue;
+        names.push_back(n);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The trace of DepQBF within 10 seconds; its exit status (10 true, 20 false, 124 timeout).
+int writeTrace(const std::string& formula, const std::string& trace, bool binary) {
+    std::string command = std::string("exec timeout 10 ") + kDepqbf + (binary ? " --trace=bqrp" : " --trace") +
+                          " --dep-man=simple --traditional-qcdcl --no-qbce-dynamic '" + formula + "' > '" + trace +
+                          "' 2>/dev/null";
+    return testsupport::run({"/bin/sh", "-c", command}).status;
+}
+
+}  // namespace
+
+TEST(TraceCadet, EveryFormulaDepqbfProvesTrueIsCertifiedFromItsTrace) {
+    if (!testsupport::fileExists(kDepqbf)) GTEST_SKIP() << "depqbf is missing: install the Debian package depqbf";
+    testsupport::TempDir dir;
+    int proved = 0, certified = 0;
+    std::vector<std::string> failures;
+    for (const std::string& name : formulas()) {
+        std::string base = name;
+        for (char& c : base)
+            if (c == '.' || c == '=' || c == ' ') c = '_';
+        std::string formula = dir.file(base + ".qdimacs");
+        testsupport::writeFile(formula, testsupport::readFile(cadetDir() + "/" + name));
+        for (bool binary : {false, true}) {
+            std::string stem = dir.file(base + (binary ? "-b" : "-a"));
+            std::string trace = stem + ".qrp";
+            int status = writeTrace(formula, trace, binary);
+            if (status != 10) {
+                std::remove(trace.c_str());
+                break;  // false, or not proved in time (then in neither mode)
+            }
+            testsupport::writeFile(stem + ".qdimacs", testsupport::readFile(formula));
+            ++proved;
+            testsupport::RunResult r = testsupport::plumex({"-v", "2", trace});
+            bool valid = r.status == 10 && r.out.find("Certificate is VALID") != std::string::npos;
+            if (valid)
+                ++certified;
+            else
+                failures.push_back(name + (binary ? " (binary)" : " (ASCII)") + ":\n" + r.out);
+            std::remove(trace.c_str());
+            std::remove((stem + ".qbm").c_str());
+            std::remove((stem + ".qdimacs").c_str());
+        }
+        std::remove(formula.c_str());
+    }
+    for (const std::string& f : failures) ADD_FAILURE() << f;
+    std::printf("%d traces of formulas proved true, %d certified VALID\n", proved, certified);
+    EXPECT_GT(proved, 0);
+}
