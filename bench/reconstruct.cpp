@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "certificate/reconstruct.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "inputs/log_reader.h"
 #include "runcontrol/settings.h"
 

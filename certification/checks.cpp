@@ -8,7 +8,7 @@
 #include "bdd/dddmp.h"
 #include "files/output_file.h"
 #include "outcomes/clocks.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 
 namespace certification {
 

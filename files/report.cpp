@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "inputs/input_kinds.h"
-#include "runcontrol/settings.h"
 
 namespace report {
 
@@ -86,12 +85,8 @@ std::string unshardedName(const std::string& formulaPath) {
 
 }  // namespace
 
-std::string reportFileName(const std::string& formulaPath) {
-    std::string name = unshardedName(formulaPath);
-    // Shards of one batch run never share a report file.
-    if (settings().batchMode && settings().shardCount > 0)
-        name += ".shard" + std::to_string(settings().shardIndex) + "of" + std::to_string(settings().shardCount);
-    return name;
+std::string reportFileName(const std::string& formulaPath, const std::string& suffix) {
+    return unshardedName(formulaPath) + suffix;
 }
 
 std::string instanceName(const std::string& formulaPath) {
@@ -120,7 +115,8 @@ void formulaStatistics(const std::string& formulaPath, std::FILE* out) {
 }
 
 void appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,
-                      double checkTime, long entryCount, long nodeCount, const char* outcome) {
+                      double checkTime, long entryCount, long nodeCount, const char* outcome,
+                      const std::string& fileSuffix) {
     if (!inputs::formulaExists(formulaPath)) return;
     // The line is made whole first and appended with a single write, so that the lines
     // of children running side by side never mix inside a line.
@@ -133,7 +129,7 @@ void appendReportLine(const std::string& formulaPath, double solverTime, double 
     std::fprintf(line, "%.2f\t%.2f\t%.2f\t%li\t%li\t%s\n", solverTime, reconstructionTime, checkTime,
                  entryCount, nodeCount, outcome);
     bool complete = std::fclose(line) == 0;
-    int fd = complete ? open(reportFileName(formulaPath).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666) : -1;
+    int fd = complete ? open(reportFileName(formulaPath, fileSuffix).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666) : -1;
     if (fd >= 0) {
         ssize_t written = write(fd, data, size);
         (void)written;  // a line that cannot be written is left out, like an unopenable file

@@ -9,8 +9,9 @@ namespace report {
 
 // d/b.qbm.txt for a formula in directory d whose last component is b; b is
 // "certificationReport" when it is empty, "." or "..", and "d/" is left out when the
-// formula path has no '/'.
-std::string reportFileName(const std::string& formulaPath);
+// formula path has no '/'. The suffix follows (shards of one batch run name their own
+// files, so that they never write the same one).
+std::string reportFileName(const std::string& formulaPath, const std::string& suffix = "");
 
 // Field 1: the formula path's last component with its first ".Tobrin.log" (else its
 // first ".qbm") cut off; "noname" when the path has no '/'.
@@ -25,6 +26,7 @@ void formulaStatistics(const std::string& formulaPath, std::FILE* out);
 // Appends one line to the report file of the formula; silently nothing when the path
 // fails formulaExists or the report file cannot be opened.
 void appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,
-                      double checkTime, long entryCount, long nodeCount, const char* outcome);
+                      double checkTime, long entryCount, long nodeCount, const char* outcome,
+                      const std::string& fileSuffix = "");
 
 }  // namespace report

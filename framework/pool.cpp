@@ -17,7 +17,7 @@
 
 #include "framework/runner.h"
 #include "outcomes/outcome.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 
 namespace pool {
 

@@ -13,7 +13,7 @@
 
 #include "framework/batch.h"
 #include "outcomes/outcome.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 
 namespace runner {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "outcomes/outcome.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 
 namespace qdimacs {
 

@@ -6,7 +6,7 @@
 #include "expressions/dumps.h"
 #include "expressions/evaluate.h"
 #include "expressions/expression_file.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "runcontrol/settings.h"
 
 namespace {

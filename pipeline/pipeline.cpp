@@ -22,7 +22,7 @@
 #include "inputs/log_reader.h"
 #include "outcomes/outcome.h"
 #include "pipeline/expression_stage.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "runcontrol/settings.h"
 
 namespace {
@@ -285,6 +285,6 @@ int processInstance(const std::string& path) {
     if (logInput && settings().report && inputs::formulaExists(formulaPath))
         report::appendReportLine(formulaPath, facts.solverTime, model->reconstructionTime,
                                  model->consistencyTime + model->validityTime, facts.trailerId, model->nodeCount,
-                                 valid ? "VALID" : "INVALID");
+                                 valid ? "VALID" : "INVALID", reportFileSuffix());
     return result;
 }

@@ -11,7 +11,7 @@
 #include "framework/runner.h"
 #include "inputs/input_kinds.h"
 #include "outcomes/outcome.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "runcontrol/settings.h"
 #include "runcontrol/usage.h"
 

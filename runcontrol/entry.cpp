@@ -60,12 +60,12 @@ bool reportable(const std::string& formula) {
 // leaves no line.
 void onTimeout(const std::string& path) {
     if (!settings().report || !reportable(path)) return;
-    report::appendReportLine(path, 0, runner::currentTimeout(), 0, 0, 0, "TIMEOUT");
+    report::appendReportLine(path, 0, runner::currentTimeout(), 0, 0, 0, "TIMEOUT", reportFileSuffix());
 }
 
 void onCrash(const std::string& path, int) {
     if (!settings().report || !reportable(path)) return;
-    report::appendReportLine(path, 0, 0, 0, 0, 0, "CRASH");
+    report::appendReportLine(path, 0, 0, 0, 0, 0, "CRASH", reportFileSuffix());
 }
 
 // "-j 0" stands for as many children as there are online processors.

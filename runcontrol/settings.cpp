@@ -30,3 +30,8 @@ int reorderMethodForUserNumber(int h) {
     if (h < 0 || h > 19) return -1;
     return h <= 16 ? h + 1 : h + 2;
 }
+
+std::string reportFileSuffix() {
+    if (!g_settings.batchMode || g_settings.shardCount <= 0) return "";
+    return ".shard" + std::to_string(g_settings.shardIndex) + "of" + std::to_string(g_settings.shardCount);
+}

@@ -63,5 +63,9 @@ bool anyExpDump();
 bool anyDump();
 int reorderCurrent();
 
+// What the report files of this run append to their names: ".shardKofN" for a shard of
+// a batch run, else nothing.
+std::string reportFileSuffix();
+
 // "-hbdd" user number 0..19 to the reference library's method number, -1 when out of range.
 int reorderMethodForUserNumber(int h);

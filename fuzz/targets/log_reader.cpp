@@ -2,7 +2,7 @@
 // replayed into a certificate, entry by entry, last entry first. Text and binary logs
 // are told apart by their header, as in a run.
 #include "certificate/reconstruct.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "inputs/log_reader.h"
 #include "fuzz_support.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "certificate/reconstruct.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "certificate_oracle.h"
 #include "inputs/log_reader.h"
 #include "runcontrol/settings.h"

@@ -6,7 +6,7 @@
 
 #include "log_builder.h"
 #include "runcontrol/settings.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "tests/support/run.h"
 
 using bdd::Bdd;

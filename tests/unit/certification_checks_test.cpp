@@ -6,7 +6,7 @@
 
 #include "certificate/reconstruct.h"
 #include "certification/checks.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "runcontrol/settings.h"
 #include "tests/support/run.h"
 

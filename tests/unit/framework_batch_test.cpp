@@ -18,8 +18,7 @@
 #include <vector>
 
 #include "framework/runner.h"
-#include "runcontrol/settings.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "tests/support/run.h"
 
 using testsupport::readFile;
@@ -34,7 +33,6 @@ std::string baseName(const std::string& path) { return path.substr(path.rfind('/
 class Batch : public ::testing::Test {
   protected:
     void SetUp() override {
-        scanSettings() = Settings{};
         steps::setVerbosity(1);
         journal = dir.file("journal.txt");
         root = dir.file("root");

@@ -14,8 +14,7 @@
 #include <vector>
 
 #include "outcomes/outcome.h"
-#include "runcontrol/settings.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -37,7 +36,6 @@ InstanceFramework framework(std::function<int(const std::string&)> process, int 
 class Runner : public ::testing::Test {
   protected:
     void SetUp() override {
-        scanSettings() = Settings{};
         steps::setVerbosity(1);
         testing::internal::CaptureStdout();
     }
@@ -192,14 +190,16 @@ TEST_F(Runner, ConfigurationTimeoutGovernsAndFallsBack) {
 
 TEST_F(Runner, TheLineIsAppliedInTheChildOnly) {
     std::vector<std::string> applied;
-    auto f = framework([](const std::string&) { return settings().check ? 10 : 20; });
+    static int check = 0;  // what the line sets, as the application's settings would hold it
+    check = 0;
+    auto f = framework([](const std::string&) { return check ? 10 : 20; });
     f.applyLine = [](int count, const char* const* tokens) {
         for (int i = 1; i < count; ++i)
-            if (std::string(tokens[i]) == "-check") scanSettings().check = 1;
+            if (std::string(tokens[i]) == "-check") check = 1;
         return 1;
     };
     EXPECT_EQ(run(f, "a.inst", {"-check"}), 10);
-    EXPECT_EQ(settings().check, 0);
+    EXPECT_EQ(check, 0);
     EXPECT_EQ(run(f, "a.inst"), 20);
     take();
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "inputs/qdimacs_reader.h"
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 #include "runcontrol/settings.h"
 #include "tests/support/run.h"
 

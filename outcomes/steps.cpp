@@ -1,4 +1,4 @@
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The step display: labels, indentation, silent steps, result forms and progress marks.
-#include "pipeline/steps.h"
+#include "outcomes/steps.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include <string>
 
 #include "outcomes/clocks.h"
-#include "runcontrol/settings.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -15,7 +14,6 @@ namespace {
 class Steps : public ::testing::Test {
   protected:
     void SetUp() override {
-        scanSettings() = Settings{};
         steps::setVerbosity(4);
         ASSERT_EQ(steps::depth(), 0);
         steps::presetNextCounter(0);  // each test numbers its top steps from 1
