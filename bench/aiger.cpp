@@ -13,7 +13,7 @@
 #include "certificate/reconstruct.h"
 #include "files/aiger.h"
 #include "files/qbm.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 
 namespace {
 

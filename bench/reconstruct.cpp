@@ -22,7 +22,7 @@
 #include "certificate/reconstruct.h"
 #include "outcomes/steps.h"
 #include "inputs/log_reader.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 
 namespace {
 

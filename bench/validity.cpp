@@ -18,7 +18,7 @@
 #include "certificate/reconstruct.h"
 #include "certification/checks.h"
 #include "inputs/qdimacs_reader.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "expressions/evaluate.h"
 #include "expressions/expression_file.h"
 #include "outcomes/steps.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "outcomes/outcome.h"
 #include "pipeline/expression_stage.h"
 #include "outcomes/steps.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 
 namespace {
 

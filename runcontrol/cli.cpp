@@ -12,7 +12,7 @@
 #include "inputs/input_kinds.h"
 #include "outcomes/outcome.h"
 #include "outcomes/steps.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "runcontrol/usage.h"
 
 namespace cli {

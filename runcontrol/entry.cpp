@@ -14,7 +14,7 @@
 #include "outcomes/outcome.h"
 #include "pipeline/pipeline.h"
 #include "runcontrol/cli.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "runcontrol/usage.h"
 
 namespace entry {

@@ -5,7 +5,7 @@
 
 #include "runcontrol/cli.h"
 #include "expressions/parser.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "framework/batch.h"
 #include "runcontrol/cli.h"
 #include "expressions/parser.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

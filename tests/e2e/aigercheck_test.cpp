@@ -14,7 +14,7 @@
 #include "certificate/reconstruct.h"
 #include "files/aiger.h"
 #include "files/qbm.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "bdd/engine.h"
 #include "certificate/model.h"
 #include "files/qbm.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "expressions/parser.h"
 #include "framework/batch.h"
 #include "runcontrol/cli.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 using testsupport::TempDir;

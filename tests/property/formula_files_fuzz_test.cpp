@@ -10,7 +10,7 @@
 #include "certification/checks.h"
 #include "files/qbm.h"
 #include "inputs/qdimacs_reader.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 namespace {

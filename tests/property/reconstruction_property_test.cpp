@@ -18,7 +18,7 @@
 #include "outcomes/steps.h"
 #include "certificate_oracle.h"
 #include "inputs/log_reader.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 namespace {

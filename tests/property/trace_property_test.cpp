@@ -16,7 +16,7 @@
 
 #include "certificate/trace_extraction.h"
 #include "certificate_oracle.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 namespace {

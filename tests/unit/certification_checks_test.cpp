@@ -7,7 +7,7 @@
 #include "certificate/reconstruct.h"
 #include "certification/checks.h"
 #include "outcomes/steps.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "files/certificate_dot.h"
 #include "files/qbm.h"
 #include "files/qdc.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/recorder.h"
 #include "tests/support/run.h"
 

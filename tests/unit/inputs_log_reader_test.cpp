@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "log_builder.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 using logtest::LogBuilder;

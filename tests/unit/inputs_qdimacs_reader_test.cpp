@@ -7,7 +7,7 @@
 
 #include "inputs/qdimacs_reader.h"
 #include "outcomes/steps.h"
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 using testsupport::TempDir;

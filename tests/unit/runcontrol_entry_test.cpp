@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 #include "tests/support/run.h"
 
 using testsupport::TempDir;

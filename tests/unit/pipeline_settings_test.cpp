@@ -1,5 +1,5 @@
 // The settings store: initial values, the combined queries and the "-hbdd" map.
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runcontrol/settings.h"
+#include "pipeline/settings.h"
 
 namespace {
 Settings g_settings;
