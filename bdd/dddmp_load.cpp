@@ -29,7 +29,7 @@ constexpr long kMaxVars = 2000000;
 
 class Loader {
   public:
-    Loader(std::FILE* fp, char mode) : fp_(fp), wantMode_(mode) {}
+    Loader(std::FILE* fp, char mode, long fileSize) : fp_(fp), wantMode_(mode), givenSize_(fileSize) {}
     LoadResult run();
 
   private:
@@ -71,6 +71,7 @@ class Loader {
     std::vector<int> ids_, permids_, rootIds_;
     bool haveIds_ = false, havePermids_ = false, haveRootIds_ = false;
     long fileSize_ = -1;
+    long givenSize_ = -1;  // the size of what the stream reads, when it is no plain file
 
     // Records, by node number (slot 0 unused): support position (nsupp_ for a
     // constant), then and else children with their complement as the sign.
@@ -159,7 +160,10 @@ bool Loader::skipWords(const char* key, long count) {
 
 bool Loader::header() {
     struct stat st;
-    if (fstat(fileno(fp_), &st) == 0 && S_ISREG(st.st_mode)) fileSize_ = static_cast<long>(st.st_size);
+    if (givenSize_ >= 0)
+        fileSize_ = givenSize_;
+    else if (fstat(fileno(fp_), &st) == 0 && S_ISREG(st.st_mode))
+        fileSize_ = static_cast<long>(st.st_size);
     std::string tok;
     if (!token(tok)) return fail("no dump: end of file");
     bool first = true;
@@ -463,13 +467,15 @@ LoadResult Loader::run() {
 
 }  // namespace
 
-LoadResult loadArray(std::FILE* fp, char mode) {
+LoadResult loadArray(std::FILE* fp, char mode) { return loadArray(fp, mode, -1); }
+
+LoadResult loadArray(std::FILE* fp, char mode, long streamSize) {
     if (!fp) {
         LoadResult result;
         result.error = "no stream";
         return result;
     }
-    Loader loader(fp, mode);
+    Loader loader(fp, mode, streamSize);
     return loader.run();
 }
 
