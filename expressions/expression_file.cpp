@@ -56,10 +56,15 @@ std::string expEvaluateFile(const QBModel& model, const std::string& fileName) {
         // The line is parsed without its newline: a literal takes in everything up to
         // the next delimiter, and would otherwise take the newline into the expression
         // as written, leaving none for the end of the result line.
-        bool newline = length > 0 && line[length - 1] == '\n';
-        if (newline) line[length - 1] = '\0';
+        // A carriage return before it (a file written on Windows) goes with the newline,
+        // and both come back after the result.
+        std::size_t end = length;
+        if (end > 0 && line[end - 1] == '\n') --end;
+        if (end < length && end > 0 && line[end - 1] == '\r') --end;
+        char ending = line[end];
+        line[end] = '\0';
         std::unique_ptr<ExpList, ListDeleter> list(expParseList(line));
-        if (newline) line[length - 1] = '\n';
+        line[end] = ending;
         if (!list) {
             std::fputs(line, fp);
             continue;

@@ -165,10 +165,22 @@ QbmRead QbmReader::run() {
     struct stat st {};
     if (fstat(fileno(fp_), &st) == 0) size_ = static_cast<long>(st.st_size);
 
+    auto word = [](const std::string& s) {
+        std::size_t i = s.find_first_not_of(" \t");
+        std::size_t j = s.find_last_not_of(" \t\r");
+        return i == std::string::npos ? std::string() : s.substr(i, j - i + 1);
+    };
+    // The version is the first whitespace-delimited word, as the input-kind test reads it:
+    // a trailing blank or a carriage return does not change it.
+    auto firstWord = [](const std::string& s) {
+        std::size_t i = s.find_first_not_of(" \t\r\v\f");
+        if (i == std::string::npos) return std::string();
+        return s.substr(i, s.find_first_of(" \t\r\v\f", i) - i);
+    };
     std::string version, solver, formula, complete, format;
     std::vector<long> universals, existentials;
     bool header = headerLine("# QBM file, ", version) &&
-                  (version == kVersion || fail("unsupported QBM version")) && headerLine("#", solver) &&
+                  (firstWord(version) == kVersion || fail("unsupported QBM version")) && headerLine("#", solver) &&
                   headerLine("# formula:", formula) && headerLine("# complete:", complete) &&
                   headerLine("# dump format:", format);
     if (header) {
@@ -188,11 +200,6 @@ QbmRead QbmReader::run() {
             header = fail("bad formula line");
         formula = header ? joined.substr(1, joined.size() - 2) : "";
     }
-    auto word = [](const std::string& s) {
-        std::size_t i = s.find_first_not_of(" \t");
-        std::size_t j = s.find_last_not_of(" \t\r");
-        return i == std::string::npos ? std::string() : s.substr(i, j - i + 1);
-    };
     char mode = 0;
     if (header) {
         std::string f = word(format);
@@ -252,11 +259,14 @@ QbmRead QbmReader::run() {
         result.error = "bad forest: " + loaded.error;
         return result;
     }
-    if (loaded.roots.size() != 2 * static_cast<std::size_t>(numExist)) {
+    // The first 2E roots are the certificate; a forest with more carries extra roots,
+    // which are dropped. Too few cannot make a certificate.
+    if (loaded.roots.size() < 2 * static_cast<std::size_t>(numExist)) {
         result.error = "the forest has " + std::to_string(loaded.roots.size()) + " roots for " +
                        std::to_string(numExist) + " existentials";
         return result;
     }
+    loaded.roots.resize(2 * static_cast<std::size_t>(numExist));
     // Every function must be one of the universals alone.
     std::vector<int> universalIndices;
     for (int k = 1; k <= numUniv; ++k) universalIndices.push_back(k);

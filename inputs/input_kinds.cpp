@@ -47,19 +47,33 @@ bool isQbmFile(const std::string& path) {
     return endsWithSuffix(path, ".qbm") && bannerToken(path, "# QBM file, %1023s\n", "1.3");
 }
 
-bool formulaExists(const std::string& path) {
+namespace {
+
+bool formulaNamed(const std::string& path) {
     bool named = false;
     for (const char* ending : kFormulaEndings) named = named || endsWithSuffix(path, ending);
-    if (!named) return false;
+    return named;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool formulaExists(const std::string& path) {
+    if (!formulaNamed(path)) return false;
     // zlib opens a directory without complaint and fails only on reading; a directory
     // is no formula.
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    if (isDirectory(path)) return false;
     gzFile gz = gzopen(path.c_str(), "r");
     if (!gz) return false;
     gzclose(gz);
     return true;
 }
+
+bool formulaUnreadable(const std::string& path) { return formulaNamed(path) && isDirectory(path); }
 
 std::string logToQbmName(const std::string& logName) {
     std::size_t at = logName.find(".Tobrin.log");

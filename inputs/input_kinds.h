@@ -17,6 +17,9 @@ bool isLogFile(const std::string& path);
 bool isQbmFile(const std::string& path);
 // A ".qdimacs", ".qdimacs.gz", ".qcnf" or ".qcnf.gz" name that zlib can open.
 bool formulaExists(const std::string& path);
+// A path named as a formula that is there but can never be read as one (a directory):
+// unlike a missing formula, the certificate cannot be said verified against it.
+bool formulaUnreadable(const std::string& path);
 
 // dir/f.Tobrin.log -> dir/f.qbm (cut at the first ".Tobrin.log").
 std::string logToQbmName(const std::string& logName);

@@ -5,6 +5,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -80,9 +82,13 @@ class Pass {
     // line did not fit.
     bool nextLine();
     Attempt problem(const char* what);
+    // True, with a message naming the system's reason, when the file could not be read.
+    bool readError();
     Attempt readHeader();
     Attempt readPrefix(bool& haveLine);
     Attempt readClauses(bool haveLine);
+    // A clause literal beyond V whose variable the prefix quantifies is in range.
+    bool quantifiedAboveV(long literal) const;
     // Adds a literal to the clause being read.
     void addLiteral(int literal);
     void clearMarks();
@@ -102,11 +108,23 @@ class Pass {
     long numVars_ = 0;  // V of the problem line
     long numClauses_ = 0;
     std::vector<int> marks_;  // known external variable -> literal seen in this clause
+    // Variables the prefix quantifies above V (some formulas undercount on their problem
+    // line): clauses may use them. Sorted; they are few.
+    std::vector<long> aboveV_;
     std::vector<int> literals_;
     bool tautology_ = false;
     Prefix prefix_;
     long nextProgress_ = 0;  // the clause count at which the progress may show a new mark
 };
+
+bool Pass::readError() {
+    int err = Z_OK;
+    gzerror(gz_, &err);
+    if (err != Z_ERRNO) return false;
+    // zlib opens a directory without complaint; the system says what is wrong on reading.
+    steps::print("Problem, cannot read the formula: %s ", std::strerror(errno));
+    return true;
+}
 
 bool Pass::nextLine() {
     if (!gzgets(gz_, buffer_.data(), static_cast<int>(buffer_.size()))) return false;
@@ -143,6 +161,7 @@ Attempt Pass::readHeader() {
     for (;;) {
         if (!nextLine()) {
             if (restart_) return Attempt::Restart;
+            if (readError()) return Attempt::Failed;
             steps::print("Problem, no problem line ");
             return Attempt::Failed;
         }
@@ -181,11 +200,15 @@ Attempt Pass::readPrefix(bool& haveLine) {
         for (Token t; (t = scan(p, v)) != Token::End;) {
             if (t == Token::NotNumber) return problem("not a number");
             if (v == 0) continue;
-            if (v < 0 || v > numVars_) {
+            if (v < 0 || v > INT_MAX) {
                 char what[64];
-                std::snprintf(what, sizeof what, "variable %li out of range", v);
+                if (v == LONG_MAX || v == -LONG_MAX)
+                    std::snprintf(what, sizeof what, "variable out of range");
+                else
+                    std::snprintf(what, sizeof what, "variable %li out of range", v);
                 return problem(what);
             }
+            if (v > numVars_) aboveV_.push_back(v);
             if (v < static_cast<long>(prefix_.block.size())) {
                 if (prefix_.block[v] != 0) {
                     char what[64];
@@ -199,13 +222,15 @@ Attempt Pass::readPrefix(bool& haveLine) {
         haveLine = nextLine();
         if (restart_) return Attempt::Restart;
     }
+    std::sort(aboveV_.begin(), aboveV_.end());
     // Variables that no block quantifies are free, that is outermost existentials: a
     // formula whose problem line counts exactly the certificate's variables matches too.
     // A comment line ends the prefix as well, and then nothing can be told of the blocks
     // that may follow it: only the quantified variables count.
     bool endedByComment = haveLine && buffer_[0] == 'c';
+    long known = numVars_ + static_cast<long>(aboveV_.size());
     bool matches = quantified + 1 == expect_.numVars ||
-                   (!endedByComment && numVars_ + 1 == expect_.numVars && quantified <= numVars_);
+                   (!endedByComment && known + 1 == expect_.numVars && quantified <= known);
     if (!matches) {
         steps::print("Problem, var number mismatch, in qbf:%li in log:%i ", quantified, expect_.numVars);
         return Attempt::Failed;
@@ -216,6 +241,11 @@ Attempt Pass::readPrefix(bool& haveLine) {
         progressStarted_ = true;
     }
     return Attempt::Done;
+}
+
+bool Pass::quantifiedAboveV(long literal) const {
+    long var = literal < 0 ? -literal : literal;
+    return std::binary_search(aboveV_.begin(), aboveV_.end(), var);
 }
 
 void Pass::addLiteral(int literal) {
@@ -277,7 +307,7 @@ Attempt Pass::readClauses(bool haveLine) {
         long v = 0;
         for (Token t; (t = scan(p, v)) != Token::End;) {
             if (t == Token::NotNumber) return problem("not a number");
-            if (v < -numVars_ || v > numVars_) {
+            if ((v < -numVars_ || v > numVars_) && !quantifiedAboveV(v)) {
                 char what[64];
                 if (v == LONG_MAX || v == -LONG_MAX)
                     std::snprintf(what, sizeof what, "literal out of range");

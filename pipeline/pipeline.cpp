@@ -88,7 +88,7 @@ bool certify(QBModel& model, const std::string& formulaPath) {
         return false;
     }
     bool valid = true;
-    if (!inputs::formulaExists(formulaPath)) {
+    if (!inputs::formulaExists(formulaPath) && !inputs::formulaUnreadable(formulaPath)) {
         steps::close("Verification skipped, cannot parse \"" + formulaPath + "\"");
     } else if (!settings().check) {
         steps::close("Verification skipped as requested");

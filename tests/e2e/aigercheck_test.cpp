@@ -33,7 +33,7 @@ RunResult check(const std::string& formula, const std::string& certificate) {
 
 struct Checker : ::testing::Test {
     void SetUp() override {
-        if (!fileExists(binary("plumex-aigercheck"))) GTEST_SKIP() << "plumex-aigercheck not built (no CaDiCaL)";
+        if (!fileExists(binary("plumex-aigercheck"))) GTEST_SKIP() << "plumex-aigercheck not built: install the Debian package libcadical-dev";
     }
     std::string file(const std::string& name, const std::string& content) {
         writeFile(dir.file(name), content);
@@ -264,7 +264,7 @@ TEST_F(Checker, PlumexDumpsBothFormsForTheChecker) {
 // variable orders (different circuits) equivalent, and a changed function not.
 TEST_F(Checker, BerkeleyAbcReadsTheBinaryExport) {
     const std::string abc = "/usr/bin/berkeley-abc";
-    if (!fileExists(abc)) GTEST_SKIP() << "berkeley-abc not installed";
+    if (!fileExists(abc)) GTEST_SKIP() << "abc is missing: install the Debian package berkeley-abc";
     std::string first = dir.file("first.aig"), second = dir.file("second.aig"), other = dir.file("other.aig");
     {
         auto m = newReplayModel("c.qdimacs", 8, {0, 1, 2, 3, 4}, {0, 1, 2, 3, 4, 5, 6, 7}, 7);

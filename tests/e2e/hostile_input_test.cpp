@@ -285,7 +285,7 @@ std::vector<Case> logCases() {
                 }(),
                 kValid, "Certificate is VALID", {"x.qbm"});
     withFormula("formula: literal beyond the prefix", s.formula + "9 -12 0\n", kInvalid, "literal 9 out of range at line 18");
-    withFormula("formula: prefix shorter than the log's", replaceFirst(s.formula, "e ", "e 99999 "), kInvalid, "99999 out of range at line 3");
+    withFormula("formula: prefix quantifies one variable more than the log has", replaceFirst(s.formula, "e ", "e 99999 "), kInvalid, "Problem, var number mismatch, in qbf:9 in log:9");
     {
         Case c{"formula: gzip cut short",
                {{"x.Tobrin.log", replaceFirst(t, "\"r.qdimacs\"", "\"r.qdimacs.gz\"")},

@@ -93,7 +93,7 @@ TEST(Manual, ExamplesRunAsWritten) {
 }
 
 TEST(Manual, ManPageRendersWithoutWarnings) {
-    if (run({"/bin/sh", "-c", "command -v groff"}).status != 0) GTEST_SKIP() << "groff is not installed";
+    if (run({"/bin/sh", "-c", "command -v groff"}).status != 0) GTEST_SKIP() << "groff is missing: install the Debian package groff";
     testsupport::RunResult r = run(
         {"/bin/sh", "-c", "groff -ww -man -Tutf8 '" + std::string(PLUMEX_SOURCE_DIR) + "/plumex.1' >/dev/null"});
     EXPECT_EQ(r.status, 0);

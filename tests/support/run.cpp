@@ -76,7 +76,7 @@ std::string maskTimes(const std::string& text) {
     return std::regex_replace(masked, share, "X.XX% in BDD");
 }
 
-std::string sharedDir() { return PLUMEX_SHARED_DIR; }
+std::string dataDir() { return PLUMEX_TEST_DATA_DIR; }
 std::string sourceDir() { return PLUMEX_SOURCE_DIR; }
 
 std::string readFile(const std::string& path) {

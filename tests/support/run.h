@@ -25,7 +25,7 @@ std::string binary(const std::string& name);
 // Replaces every processor time "12.34s" by "X.XXs" and every reordering share "12.34%" by "X.XX%".
 std::string maskTimes(const std::string& text);
 
-std::string sharedDir();  // ../shared of the source tree
+std::string dataDir();  // tests/data of the source tree
 std::string sourceDir();
 
 std::string readFile(const std::string& path);

@@ -209,7 +209,7 @@ TEST(DddmpDot, NamesAreDeterministicAndDistinct) {
 }
 
 TEST(DddmpDot, GraphvizAcceptsTheDrawings) {
-    if (!testsupport::fileExists("/usr/bin/dot")) GTEST_SKIP() << "graphviz is not installed";
+    if (!testsupport::fileExists("/usr/bin/dot")) GTEST_SKIP() << "dot is missing: install the Debian package graphviz";
     testsupport::TempDir dir;
     bdd::Manager manager(6);
     bdd::Bdd f = bdd::one();

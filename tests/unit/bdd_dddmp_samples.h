@@ -131,7 +131,7 @@ inline Json readJson(const std::string& path) {
 }
 
 // ---- samples ----
-inline std::string samplesDir() { return testsupport::sharedDir() + "/dddmp/samples/"; }
+inline std::string samplesDir() { return testsupport::dataDir() + "/dddmp/samples/"; }
 
 // Sample file names (no directory) ending in `suffix`, sorted.
 inline std::vector<std::string> samples(const std::string& suffix) {

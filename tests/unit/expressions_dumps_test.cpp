@@ -291,7 +291,7 @@ int runDot(const std::string& path) {
 }
 
 TEST_F(DumpFixture, DotDrawingsAreAcceptedByGraphviz) {
-    if (!fileExists("/usr/bin/dot")) GTEST_SKIP() << "graphviz is not installed";
+    if (!fileExists("/usr/bin/dot")) GTEST_SKIP() << "dot is missing: install the Debian package graphviz";
     std::mt19937 rng(3);
     auto cert = randomCertificate(rng, 4, 3);
     ListPtr list = evaluatedList(cert->model, randomInverseList(rng, *cert, 3));

@@ -147,7 +147,7 @@ TEST(Qbm, MalformedFilesAreRefusedWithAMessage) {
         {replaced("existentials[3]: 11 12 13", "existentials[3]: 11 -12 13"), "bad number in the existentials line"},
         {replaced("existentials[3]: 11 12 13", "existentials[3]: 11 20 13"), "variable 20 listed twice"},
         {replaced("existentials[3]: 11 12 13", "existentials[3]: 11 11 13"), "variable 11 listed twice"},
-        {replaced("existentials[3]: 11 12 13", "existentials[2]: 11 12"), "the forest has 6 roots for 2 existentials"},
+        {replaced("existentials[3]: 11 12 13", "existentials[4]: 11 12 13 14"), "the forest has 6 roots for 4 existentials"},
         {replaced("\"dir/my formula.qdimacs\"", "dir"), "bad formula line"},
         {text.substr(0, 60), "header cut short"},
         {replaced(".nodes", ".nodez"), "bad forest: "},

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 namespace aigercheck {
 
@@ -37,6 +38,8 @@ FormulaRead readFormula(const std::string& path) {
     Formula& f = r.formula;
     bool header = false, inBody = false;
     long declared = 0;
+    long aboveDeclared = 0;
+    std::set<long> quantifiedAbove;
     int blocks = 0;
     char lastQuantifier = 0;
     std::vector<std::pair<char, std::vector<int>>> prefix;
@@ -85,7 +88,15 @@ FormulaRead readFormula(const std::string& path) {
             }
             p = after;
             long var = std::labs(v);
-            if (var > declared) return fail("variable " + std::to_string(var) + " above the \"p cnf\" count");
+            if (var > kMaxVar) return fail("variable " + std::to_string(var) + " out of range");
+            // Some formulas undercount on their problem line: a variable the prefix
+            // quantifies is known above the count too; an unquantified one is not.
+            if (q && var > declared) {
+                quantifiedAbove.insert(var);
+                aboveDeclared = std::max(aboveDeclared, var);
+            }
+            if (!q && var > declared && !quantifiedAbove.count(var))
+                return fail("variable " + std::to_string(var) + " above the \"p cnf\" count");
             if (q) {
                 if (v == 0) break;
                 if (v < 0) return fail("negative number in a quantifier line");
@@ -103,7 +114,7 @@ FormulaRead readFormula(const std::string& path) {
         return r;
     }
     if (!clause.empty()) f.clauses.push_back(clause);  // a last clause without its 0
-    f.maxVar = static_cast<int>(declared);
+    f.maxVar = static_cast<int>(std::max(declared, aboveDeclared));
     f.quantifier.assign(f.maxVar + 1, 'e');
     f.block.assign(f.maxVar + 1, 0);
     std::vector<char> seen(f.maxVar + 1, 0);
