@@ -38,4 +38,9 @@ int read(const std::string& path, const Expect& expect, const ClauseCallback& on
 // The line buffer size in force (it starts at 10000 bytes and only ever doubles).
 std::size_t lineSize();
 
+// How much of the file is asked for at a time (default 1 MiB). 0 reads a line at a time
+// with zlib's gzgets, the reference that block reading reproduces; small sizes put block
+// edges inside clauses. For tests and fuzzing.
+void setBlockBytes(std::size_t bytes);
+
 }  // namespace qdimacs

@@ -206,3 +206,25 @@ TEST(QdimacsReader, HiddenStepPrintsNothing) {
 }
 
 }  // namespace
+
+TEST(QdimacsReader, LongClausesAreDeduplicatedAndTautologiesDroppedToo) {
+    TempDir dir;
+    std::string f = dir.file("f.qdimacs");
+    std::string text = "p cnf 30 2\ne";
+    for (int v = 1; v <= 30; ++v) text += " " + std::to_string(v);
+    text += " 0\n";
+    std::vector<int> expected;
+    for (int v = 1; v <= 20; ++v) {
+        text += std::to_string(v % 2 ? v : -v) + " ";
+        expected.push_back(v % 2 ? v : -v);
+    }
+    text += "3 -4 25 3 25 0\n";  // repeats before and after the twentieth literal
+    expected.push_back(25);
+    for (int v = 1; v <= 20; ++v) text += std::to_string(v) + " ";
+    text += "-19 0\n";  // a tautology found late
+    writeFile(f, text);
+    Read r = readFile(f, 31, 30);
+    EXPECT_EQ(r.result, 1);
+    ASSERT_EQ(r.clauses.size(), 1u);
+    EXPECT_EQ(r.clauses[0], expected);
+}
