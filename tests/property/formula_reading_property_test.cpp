@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "inputs/block_input.h"
 #include "inputs/qdimacs_reader.h"
 #include "pipeline/steps.h"
 #include "runcontrol/settings.h"
@@ -102,7 +103,57 @@ std::string gzipMember(const std::string& data, int level) {
     return out;
 }
 
+// Every kind of file of the test below, its bytes.
+std::string fileOfKind(std::mt19937& rng, const std::string& text, int kind) {
+    if (kind == 0) return text;
+    std::string bytes;
+    int members = kind == 2 ? 2 + static_cast<int>(rng() % 4) : 1;
+    std::size_t from = 0;
+    for (int m = 0; m < members; ++m) {
+        std::size_t to = m + 1 == members ? text.size() : from + rng() % (text.size() - from + 1);
+        bytes += gzipMember(text.substr(from, to - from), 1 + static_cast<int>(rng() % 9));
+        from = to;
+    }
+    if (kind == 3) bytes.resize(rng() % bytes.size());
+    if (kind == 4) bytes += rng() % 2 ? "\x1f" : "trailing bytes\n1 2 0\n";
+    if (kind == 5) bytes += std::string("\x1f\x8b") + (rng() % 2 ? "\x08" : "junk");
+    if (kind == 6) bytes[10 + rng() % (bytes.size() - 18)] ^= static_cast<char>(1 + rng() % 255);
+    return bytes;
+}
+
+// The lines (as strings) and the final zlib status of a reading.
+std::pair<std::vector<std::string>, int> linesOf(const std::string& path, std::size_t lineSize, unsigned gzBuffer,
+                                                 std::size_t block, bool gzgetsOnly) {
+    inputs::LineReader lines(lineSize, gzBuffer, block, gzgetsOnly);
+    std::pair<std::vector<std::string>, int> out;
+    if (!lines.open(path)) return {{"(not opened)"}, -100};
+    while (char* line = lines.next()) out.first.emplace_back(line);
+    out.second = lines.zlibError();
+    return out;
+}
+
 }  // namespace
+
+// The expression files' reading: short lines, zlib's default buffer, large files so that
+// damage falls in later pieces of inflated data too.
+TEST(FormulaReadingProperty, LinesAreGzgetsLinesWithTheDefaultBuffer) {
+    testsupport::TempDir dir;
+    std::mt19937 rng(99);
+    for (int round = 0; round < 35; ++round) {
+        int quantified = 0;
+        std::string text;
+        for (int k = 0; k < 1 + round % 5 * 30; ++k) text += formula(rng, &quantified);
+        int kind = round % 7;
+        std::string path = dir.file("e" + std::to_string(round));
+        testsupport::writeFile(path, fileOfKind(rng, text, kind));
+        auto reference = linesOf(path, 1024, 8192, 0, true);
+        auto blocks = linesOf(path, 1024, 8192, 1 + rng() % 5000, false);
+        EXPECT_EQ(blocks.second, reference.second) << "kind " << kind << ", round " << round;
+        EXPECT_TRUE(blocks.first == reference.first)
+            << "kind " << kind << ", round " << round << ": " << blocks.first.size() << " lines, reference "
+            << reference.first.size();
+    }
+}
 
 TEST(FormulaReadingProperty, BlocksReadWhatGzgetsReads) {
     testsupport::TempDir dir;
@@ -114,23 +165,8 @@ TEST(FormulaReadingProperty, BlocksReadWhatGzgetsReads) {
         int quantified = 0;
         std::string text = formula(rng, &quantified);
         int kind = round % 7;
-        std::string bytes;
-        if (kind == 0) {
-            bytes = text;
-        } else {
-            // Members split anywhere: inside numbers, clauses and line ends.
-            int members = kind == 2 ? 2 + static_cast<int>(rng() % 4) : 1;
-            std::size_t from = 0;
-            for (int m = 0; m < members; ++m) {
-                std::size_t to = m + 1 == members ? text.size() : from + rng() % (text.size() - from + 1);
-                bytes += gzipMember(text.substr(from, to - from), 1 + static_cast<int>(rng() % 9));
-                from = to;
-            }
-            if (kind == 3) bytes.resize(rng() % bytes.size());
-            if (kind == 4) bytes += rng() % 2 ? "\x1f" : "trailing bytes\n1 2 0\n";
-            if (kind == 5) bytes += std::string("\x1f\x8b") + (rng() % 2 ? "\x08" : "junk");
-            if (kind == 6) bytes[10 + rng() % (bytes.size() - 18)] ^= static_cast<char>(1 + rng() % 255);
-        }
+        // Members split anywhere: inside numbers, clauses and line ends.
+        std::string bytes = fileOfKind(rng, text, kind);
         std::string path = dir.file("f" + std::to_string(round) + (kind ? ".qdimacs.gz" : ".qdimacs"));
         testsupport::writeFile(path, bytes);
         int reject = rng() % 3 == 0 ? static_cast<int>(rng() % 50) : -1;
