@@ -305,6 +305,39 @@ Bdd cofactor(const Bdd& f, const Bdd& cube) {
 
 Bdd ite(const Bdd& c, const Bdd& t, const Bdd& e) { return adopt(bdd_ite(c.node_, t.node_, e.node_)); }
 
+// BuDDy's own node constructor and table growth (exported, not in its header).
+extern "C" int bdd_makenode(unsigned int level, int low, int high);
+extern "C" void bdd_noderesize(int rehash);
+
+NodeBuilder::NodeBuilder() {
+    Manager::current();
+    // A node made outside an operation must not set off a reordering: BuDDy would jump
+    // back into an operation that is not running.
+    bdd_disable_reorder();
+}
+
+NodeBuilder::~NodeBuilder() { bdd_enable_reorder(); }
+
+void NodeBuilder::reserve(long nodes) {
+    // Beyond this the table grows as it goes.
+    constexpr long kMost = 1L << 26;
+    long want = std::min(nodes, kMost);
+    for (;;) {
+        long total = bdd_getallocnum();
+        if (total - bdd_getnodenum() >= want) break;
+        bdd_noderesize(1);
+        if (bdd_getallocnum() <= total) break;  // at the table's limit
+    }
+}
+
+Bdd NodeBuilder::node(int index, const Bdd& low, const Bdd& high) {
+    int level = bdd_var2level(index);
+    auto below = [level](int n) { return n == kFalse || n == kTrue || bdd_var2level(bdd_var(n)) > level; };
+    if (below(low.node_) && below(high.node_))
+        return adopt(bdd_makenode(static_cast<unsigned>(level), low.node_, high.node_));
+    return ite(ithVar(index), high, low);
+}
+
 double mintermFraction(const Bdd& f) {
     if (f.isOne()) return 1.0;
     if (f.isZero()) return 0.0;
