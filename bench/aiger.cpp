@@ -63,7 +63,7 @@ int main() {
     double qbm[2];
     const char modes[2] = {'A', 'B'};
     for (int k = 0; k < 2; ++k) {
-        setDddmpMode(modes[k]);
+        m->dddmpMode = modes[k];
         qbm[k] = best([&] { return writeQbm(*m, base + ".qbm", &error); });
         std::printf("QBM %c: %7.3f s  %10ld bytes  (%ld nodes)\n", modes[k], qbm[k], size(base + ".qbm"),
                     m->nodeCount);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "certificate/reconstruct.h"
+#include "pipeline/steps.h"
 #include "inputs/log_reader.h"
 #include "runcontrol/settings.h"
 
@@ -92,7 +93,7 @@ Figures reconstructAll(const std::string& path, long entries) {
     scanSettings().verbosity = 0;
     double start = now();
     LogReaderPtr reader = logOpen(path);
-    std::unique_ptr<QBModel> model = reconstructModel(*reader);
+    std::unique_ptr<QBModel> model = reconstructModel(*reader, {}, steps::display());
     f.seconds = now() - start;
     f.entries = entries;
     f.ok = model != nullptr;

@@ -1,6 +1,5 @@
 // The certificate: for every existential variable, the universal scenarios in which it
-// is true and those in which it is false, as BDDs of one manager. Also the map from the
-// variables of a SAT encoding back to (existential, universal cube).
+// is true and those in which it is false, as BDDs of one manager.
 #pragma once
 
 #include <memory>
@@ -14,6 +13,9 @@
 // index 1..numUniv, the engine index of their variable; BDD variable 0 stands for none.
 struct QBModel {
     std::string formula;
+    // The DDDMP mode of the file the certificate came from ('A' text, 'B' binary); its
+    // files are written in the same mode.
+    char dddmpMode = 'B';
     std::unique_ptr<bdd::Manager> manager;
     std::vector<bdd::Bdd> posBdd;  // numVars entries; null = no function
     std::vector<bdd::Bdd> negBdd;
@@ -48,36 +50,6 @@ struct QBModel {
         return e > 0 && e < static_cast<long>(extToInt.size()) && extToInt[e] > 0;
     }
 };
-
-struct CubeMapping {
-    std::vector<int> univCube;  // relevantUnivSize values: 0 false, 1 true, 2 free
-    int firstIndex = 0;
-};
-
-struct InverseVarRow {
-    int exVar = 0;
-    int startingIndex = 0;
-    int numOfCubes = 0;
-    std::vector<CubeMapping> cubeMapping;
-    std::vector<int> relevantUniv;
-    int relevantUnivSize = 0;
-};
-
-struct InverseVarMapping {
-    int nonemptyExNumVar = 0;
-    int cnfVarNum = 0;
-    std::vector<InverseVarRow> rows;
-};
-
-// The existential and universal values that CNF variable c of the encoding stands for.
-// values receives relevantUnivSize entries (0/1). Returns the row's exVar, or 0 when c
-// lies below the first row or the row's first cube (a malformed encoding).
-struct InverseLookup {
-    int exVar = 0;
-    int count = 0;
-    const std::vector<int>* universals = nullptr;
-};
-InverseLookup inverseLookup(const InverseVarMapping& map, int c, std::vector<int>& values);
 
 // Sizes every table of the record for numVars slots, numUniv universals and external
 // numbers up to maxExtVar: posBdd/negBdd hold the logical zero (zeroFunctions) or null,

@@ -6,12 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "outcomes/clocks.h"
 #include "outcomes/outcome.h"
-#include "pipeline/steps.h"
-#include "runcontrol/settings.h"
 
 namespace {
 
@@ -161,10 +160,7 @@ int resolveOn(QBModel& m, int x, std::vector<LogClause>& P, std::vector<LogClaus
             assignUnder(m, -x, cn);
             return kReplayed;
         }
-        if (!breakClash(m, x, P, N)) {
-            steps::print("(UNSAT contradiction)");
-            return kContradiction;
-        }
+        if (!breakClash(m, x, P, N)) return kContradiction;
     }
 }
 
@@ -294,23 +290,20 @@ int replay(QBModel& m, LogEntry& e) {
     }
 }
 
-// Reordering hooks: the time spent goes to the step display's reordering account.
-double g_reorderStart = 0.0;
-
-void preReorder() {
-    if (settings().verbosity > 3) {
-        std::fputs("[BDD", stdout);
-        std::fflush(stdout);
-    }
-    g_reorderStart = clocks::checkMicros();
-}
-
-void postReorder() {
-    steps::addReorderTime(clocks::checkSecondsSince(g_reorderStart));
-    if (settings().verbosity > 3) {
-        std::fputs("]", stdout);
-        std::fflush(stdout);
-    }
+// Reordering hooks: the time spent goes to the reporter's reordering account.
+void reportReorderings(bdd::Manager& manager, const ReconstructOptions& options, steps::Reporter& reporter) {
+    auto start = std::make_shared<double>(0.0);
+    bool show = options.showReordering;
+    steps::Reporter* to = &reporter;
+    manager.setReorderHooks(
+        [start, show, to] {
+            if (show) to->write("[BDD");
+            *start = clocks::checkMicros();
+        },
+        [start, show, to] {
+            to->addReorderTime(clocks::checkSecondsSince(*start));
+            if (show) to->write("]");
+        });
 }
 
 // The reader must not keep a manager that dies with an abandoned model.
@@ -357,31 +350,27 @@ int replayEntry(QBModel& model, LogEntry& entry, int* faultStatus) {
     return verdict > 0 ? 1 : 0;
 }
 
-std::unique_ptr<QBModel> reconstructModel(LogReader& reader) {
-    if (logIsError(reader)) {
-        std::printf("Error: \"%s\"\n", logStatusText(reader));
-        std::fflush(stdout);
-        return nullptr;
-    }
-    steps::open("Inductive reconstruction");
+std::unique_ptr<QBModel> reconstructModel(LogReader& reader, const ReconstructOptions& options,
+                                          steps::Reporter& reporter) {
+    if (logIsError(reader)) return nullptr;
+    reporter.open("Inductive reconstruction");
     double start = clocks::checkMicros();
 
     std::unique_ptr<QBModel> model = newReplayModel(logFormula(reader), logNumVars(reader), logUniversals(reader),
                                                     logIntToExt(reader), logMaxExt(reader));
+    model->dddmpMode = logBinary(reader) ? 'B' : 'A';
     bdd::Manager& manager = *model->manager;
-    enterReconstructionPhase();
-    int method = reorderCurrent();
-    if (method == 1) {
+    if (options.reorderMethod == 1) {
         manager.disableReordering();
     } else {
-        manager.enableReordering(method);
-        manager.setReorderHooks(preReorder, postReorder);
+        manager.enableReordering(options.reorderMethod);
+        reportReorderings(manager, options, reporter);
     }
     logInstallManager(reader, &manager);
     ManagerInstalled installed{reader};
 
     long total = logTrailerId(reader);
-    steps::Progress progress;
+    steps::Progress progress(reporter);
     progress.start();
     long failedId = -1;
     do {
@@ -390,7 +379,7 @@ std::unique_ptr<QBModel> reconstructModel(LogReader& reader) {
         {
             LogEntry entry = logReadPrevious(reader);
             if (logIsError(reader)) {
-                steps::close();
+                reporter.close();
                 return nullptr;
             }
             verdict = replayEntry(*model, entry, &status);
@@ -398,9 +387,10 @@ std::unique_ptr<QBModel> reconstructModel(LogReader& reader) {
         }  // the entry is released here
         if (status != 0) {
             logSetStatus(reader, status);
-            steps::close();
+            reporter.close();
             return nullptr;
         }
+        if (!verdict) reporter.write("(UNSAT contradiction)");
         // The trailer's id may be 0: Progress scales nothing against it.
         progress.update(total - id, total);
         if (!verdict) {
@@ -411,11 +401,11 @@ std::unique_ptr<QBModel> reconstructModel(LogReader& reader) {
     logClose(reader);
 
     if (failedId >= 0) {
-        steps::close("PROBLEMS, entry " + std::to_string(failedId));
+        reporter.close("PROBLEMS, entry " + std::to_string(failedId));
         return nullptr;
     }
     progress.finish();
-    steps::close();
+    reporter.close();
     model->reconstructionTime = clocks::checkSecondsSince(start);
     return model;
 }

@@ -8,10 +8,19 @@
 
 #include "certificate/model.h"
 #include "inputs/log_reader.h"
+#include "outcomes/reporter.h"
+
+struct ReconstructOptions {
+    int reorderMethod = 14;       // the reference library's method number (GROUP_SIFT); 1 = none
+    bool showReordering = false;  // "[BDD" and "]" around every reordering
+};
 
 // The certificate, or none when the reader is in error, an entry is malformed (the
-// reader's status then says why) or an entry is contradictory.
-std::unique_ptr<QBModel> reconstructModel(LogReader& reader);
+// reader's status then says why) or an entry is contradictory. Progress goes to the
+// reporter as the step "Inductive reconstruction"; the model's manager keeps reporting
+// its reorderings there, so the reporter must outlive the model.
+std::unique_ptr<QBModel> reconstructModel(LogReader& reader, const ReconstructOptions& options,
+                                          steps::Reporter& reporter);
 
 // A model ready for replay, as reconstruction sets it up before the first entry: its
 // own manager (numUniv variables; universal k is engine variable k), the logical zero

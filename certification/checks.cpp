@@ -49,7 +49,7 @@ void reportFailingClause(const QBModel& model, const int* literals, int count, c
 int consistencyCheck(QBModel& model) {
     steps::open("Consistency check       ");
     double start = clocks::checkMicros();
-    steps::Progress progress;
+    steps::Progress progress(steps::display());
     progress.start();
     long k = 0;
     for (int i = 1; i < model.numVars; ++i) {

@@ -10,7 +10,6 @@
 
 #include "bdd/dddmp.h"
 #include "files/output_file.h"
-#include "runcontrol/settings.h"
 
 namespace {
 
@@ -28,7 +27,7 @@ bdd::Bdd functionOr0(const std::vector<bdd::Bdd>& table, int v) {
 }  // namespace
 
 bool writeQbm(QBModel& model, const std::string& path, std::string* error) {
-    bool binary = settings().dddmpMode == 'B';
+    bool binary = model.dddmpMode == 'B';
     OutputFile out(path, "wb");
     if (!out.ok()) {
         if (error) *error = out.error();
@@ -215,7 +214,6 @@ QbmRead QbmReader::run() {
         result.error = error_;
         return result;
     }
-    setDddmpMode(mode);
 
     int numUniv = static_cast<int>(universals.size());
     int numExist = static_cast<int>(existentials.size());
@@ -228,6 +226,7 @@ QbmRead QbmReader::run() {
     int numVars = numExist + numUniv + 1;
     allocateModelTables(*model, numVars, numUniv, static_cast<int>(maxExt), false);
     model->formula = formula;
+    model->dddmpMode = mode;
     model->complete = word(complete) == "YES" ? 1 : 0;
     model->numExist = numExist;
     for (int k = 1; k <= numExist; ++k) {

@@ -136,14 +136,14 @@ int runForked(const std::string& path, const InstanceFramework& framework, int t
         int signal = WTERMSIG(status);
         if (signal == SIGUSR1) {
             if (framework.report && framework.onTimeout) framework.onTimeout(path);
-            if (settings().verbosity >= 0) {
+            if (steps::verbosity() >= 0) {
                 std::fputs("[TIMEOUT]", stdout);
                 std::fflush(stdout);
             }
             return outcome::Timeout;
         }
         if (framework.report && framework.onCrash) framework.onCrash(path, signal);
-        if (settings().verbosity >= 0) {
+        if (steps::verbosity() >= 0) {
             std::fputs("[CRASH]", stdout);
             std::fflush(stdout);
         }

@@ -16,7 +16,6 @@
 #include "bdd/dddmp.h"
 #include "bdd/dddmp_io.h"
 #include "outcomes/outcome.h"
-#include "runcontrol/settings.h"
 
 namespace {
 
@@ -728,15 +727,13 @@ bool readHeader(LogReader& r) {
         return false;
     }
     if (format == "binary") {
-        setDddmpMode('B');
         r.binary = true;
     } else if (format == "text") {
-        setDddmpMode('A');
         r.binary = false;
     } else {
         setStatus(r, LOG_BAD_HEADER);  // parsing goes on
     }
-    r.mode = settings().dddmpMode;
+    r.mode = r.binary ? 'B' : 'A';
 
     long n = 0, u = 0;
     if (!match(nullptr, fp, "\n# vars: (") || !scanLong(fp, &n) || !match(nullptr, fp, ",") || !scanLong(fp, &u) ||

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bdd/engine.h"
-#include "certificate/model.h"
+#include "inputs/inverse_mapping.h"
 
 enum LogKind {
     LOG_UNKNOWN = 0,

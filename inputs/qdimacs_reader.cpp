@@ -382,7 +382,7 @@ Attempt Pass::readClauses(bool haveLine) {
 
 int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
          const PrefixCallback& onPrefix) {
-    steps::Progress progress;
+    steps::Progress progress(steps::display());
     bool progressStarted = false;
     for (;;) {
         Attempt a = Pass(path, expect, onClause, onPrefix, progress, progressStarted).run();
@@ -396,5 +396,73 @@ int read(const std::string& path, const Expect& expect, const ClauseCallback& on
 std::size_t lineSize() { return g_lineSize; }
 
 void setBlockBytes(std::size_t bytes) { g_blockBytes = bytes; }
+
+PrefixRead readPrefix(const std::string& path) {
+    PrefixRead r;
+    gzFile gz = gzopen(path.c_str(), "r");
+    if (!gz) {
+        r.error = "cannot open \"" + path + "\"";
+        return r;
+    }
+    std::string line;
+    char chunk[4096];
+    long lineNo = 0;
+    bool header = false;
+    // One whole line into `line`, however long; false at the end of the file.
+    auto next = [&]() {
+        line.clear();
+        while (gzgets(gz, chunk, sizeof chunk)) {
+            line += chunk;
+            if (!line.empty() && line.back() == '\n') break;
+        }
+        ++lineNo;
+        return !line.empty();
+    };
+    auto fail = [&](const std::string& what) {
+        r.error = what + " at line " + std::to_string(lineNo);
+        return false;
+    };
+    auto body = [&]() {
+        while (next()) {
+            const char* p = line.c_str();
+            if (*p == 'c' || blankLine(p)) {
+                if (header && *p == 'c') return true;  // a comment ends the prefix
+                continue;
+            }
+            if (!header) {
+                long v = 0, c = 0, extra = 0;
+                if (*p++ != 'p') return fail("no problem line");
+                while (isBlank(*p)) ++p;
+                if (std::strncmp(p, "cnf", 3) != 0 || !isBlank(p[3])) return fail("bad problem line");
+                p += 3;
+                if (scan(p, v) != Token::Number || scan(p, c) != Token::Number || scan(p, extra) != Token::End ||
+                    v < 0 || c < 0 || v == LONG_MAX)
+                    return fail("bad problem line");
+                r.numVars = v;
+                header = true;
+                continue;
+            }
+            if (*p != 'a' && *p != 'e') return true;
+            std::vector<int> vars;
+            char kind = *p;
+            while (*p && !isBlank(*p)) ++p;
+            long v = 0;
+            for (Token t; (t = scan(p, v)) != Token::End;) {
+                if (t == Token::NotNumber) return fail("not a number");
+                if (v == 0) continue;
+                if (v < 0 || v > INT_MAX) return fail("variable out of range");
+                vars.push_back(static_cast<int>(v));
+            }
+            r.blocks.emplace_back(kind, std::move(vars));
+        }
+        int err = Z_OK;
+        gzerror(gz, &err);
+        if (err != Z_OK && err != Z_STREAM_END) return fail("cannot read the formula");
+        return header || fail("no problem line");
+    };
+    r.ok = body();
+    gzclose(gz);
+    return r;
+}
 
 }  // namespace qdimacs

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qdimacs {
@@ -34,6 +35,16 @@ struct Expect {
 // the file print a message that names its line (when the open step is shown).
 int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
          const PrefixCallback& onPrefix = {});
+
+// The problem line and the quantifier blocks alone, for readers of other certificate
+// formats that number their variables after the formula's.
+struct PrefixRead {
+    bool ok = false;
+    std::string error;
+    long numVars = 0;  // V of the problem line
+    std::vector<std::pair<char, std::vector<int>>> blocks;  // 'a'/'e' and variables, in file order
+};
+PrefixRead readPrefix(const std::string& path);
 
 // The line buffer size in force (it starts at 10000 bytes and only ever doubles).
 std::size_t lineSize();

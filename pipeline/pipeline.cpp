@@ -45,7 +45,11 @@ std::unique_ptr<QBModel> certificateFromLog(const std::string& logPath, LogFacts
         steps::close(std::string("Error: ") + logStatusText(*reader));
         return nullptr;
     }
-    std::unique_ptr<QBModel> model = reconstructModel(*reader);
+    enterReconstructionPhase();
+    ReconstructOptions options;
+    options.reorderMethod = reorderCurrent();
+    options.showReordering = settings().verbosity > 3;
+    std::unique_ptr<QBModel> model = reconstructModel(*reader, options, steps::display());
     if (logIsError(*reader)) {
         steps::close(std::string("Error: ") + logStatusText(*reader) + " at line \"" +
                      withoutLineEnd(logLastLine(*reader)) + "\"");
@@ -203,6 +207,7 @@ int processInstance(const std::string& path) {
     LogFacts facts;
     std::unique_ptr<QBModel> model = logInput ? certificateFromLog(logPath, facts) : certificateFromQbm(qbmPath);
     if (!model) return outcome::Error;
+    setDddmpMode(model->dddmpMode);
     if (logInput) {
         setCheck(1);
         // The log itself is removed only once the QBM file written from it is complete
@@ -214,7 +219,7 @@ int processInstance(const std::string& path) {
 
     bool valid = certify(*model, formulaPath);
     int evaluated = expEvaluationStage(*model);
-    stripVariables(*model, settings().varLow, settings().varHigh);
+    stripVariables(*model, settings().varLow, settings().varHigh, steps::display());
 
     Dumps dumps;
     if (logInput || anyDump()) dumps = dumpFiles(*model, qbmPath, logPath, evaluated);

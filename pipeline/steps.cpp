@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "outcomes/clocks.h"
-#include "runcontrol/settings.h"
 
 namespace steps {
 
@@ -15,6 +14,7 @@ int g_depth = 0;
 int g_counter[kLevels + 1] = {};
 double g_start[kLevels + 1] = {};
 bool g_lineClosed = true;
+int g_verbosity = -1;
 double g_reorderSeconds = 0.0;
 
 void indent(int d) {
@@ -34,7 +34,7 @@ double elapsed(int d) { return clocks::stepSeconds() - g_start[d]; }
 // Prints the lead of a result line; returns false when the step is silent.
 bool beginResult() {
     int d = g_depth;
-    if (settings().verbosity < d) return false;
+    if (g_verbosity < d) return false;
     if (g_lineClosed) {
         std::fputc('\n', stdout);
         indent(d);
@@ -60,13 +60,13 @@ void endResult(bool printed) {
 
 void open(const std::string& title) {
     int d = ++g_depth;
-    if (settings().verbosity < d) return;
+    if (g_verbosity < d) return;
     g_lineClosed = false;
     g_start[d] = clocks::stepSeconds();
     ++g_counter[d];
     if (d + 1 <= kLevels) g_counter[d + 1] = 0;
     std::fputc('\n', stdout);
-    if (d == 1 && settings().verbosity > 1) std::fputc('\n', stdout);
+    if (d == 1 && g_verbosity > 1) std::fputc('\n', stdout);
     indent(d);
     label(d);
     std::fputs(title.c_str(), stdout);
@@ -97,7 +97,7 @@ void closeWithShare(const std::string& text) {
     endResult(printed);
 }
 
-bool shown() { return settings().verbosity >= g_depth; }
+bool shown() { return g_verbosity >= g_depth; }
 int depth() { return g_depth; }
 
 void presetNextCounter(int value) {
@@ -116,35 +116,31 @@ void print(const char* fmt, ...) {
     std::fflush(stdout);
 }
 
-void Progress::start() {
-    last_ = 0;
-    started_ = true;
-    if (shown()) {
-        std::fputs("[0% ", stdout);
+void setVerbosity(int verbosity) { g_verbosity = verbosity; }
+int verbosity() { return g_verbosity; }
+
+namespace {
+
+class Display : public Reporter {
+  public:
+    void open(const std::string& title) override { steps::open(title); }
+    void close() override { steps::close(); }
+    void close(const std::string& text) override { steps::close(text); }
+    void closeWithShare(const std::string& text) override { steps::closeWithShare(text); }
+    bool shown() const override { return steps::shown(); }
+    void write(const std::string& text) override {
+        if (!steps::shown()) return;
+        std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
     }
-}
+    void addReorderTime(double seconds) override { steps::addReorderTime(seconds); }
+};
 
-void Progress::markUpTo(int percent) {
-    while (last_ < percent) {
-        last_ += 10;
-        if (shown()) {
-            std::printf("%i%%%s ", last_, last_ == 100 ? "]" : "");
-            std::fflush(stdout);
-        }
-    }
-}
+}  // namespace
 
-void Progress::update(long done, long total) {
-    if (total <= 0) return;  // nothing to scale against
-    long p = static_cast<long>(100.0 * static_cast<double>(done) / static_cast<double>(total));
-    if (p > 100) p = 100;
-    if (p > last_ && p % 10 == 0) markUpTo(static_cast<int>(p));
-}
-
-void Progress::finish() {
-    last_ = (last_ / 10) * 10;
-    markUpTo(100);
+Reporter& display() {
+    static Display d;
+    return d;
 }
 
 }  // namespace steps

@@ -1,9 +1,12 @@
-// The step display: the tree of numbered, indented step lines on standard output.
+// The step display: the tree of numbered, indented step lines on standard output, the
+// reporter of a real run.
 // A step opens with a title and closes with a result that begins with "[OK, " and ends
 // with the processor seconds the step took. Steps deeper than the verbosity are silent.
 #pragma once
 
 #include <string>
+
+#include "outcomes/reporter.h"
 
 namespace steps {
 
@@ -26,16 +29,11 @@ double reorderTime();
 // Text on the open step's line (only while shown), flushed at once.
 void print(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Progress marks "[0% 10% ... 100%] " on the open step's line. Shared by every long step.
-class Progress {
-  public:
-    void start();                // "[0% " when shown
-    void update(long done, long total);  // marks up to floor(100 * done / total), multiples of 10 only
-    void finish();               // marks still missing up to 100
-  private:
-    void markUpTo(int percent);
-    int last_ = 0;
-    bool started_ = false;
-};
+// The deepest step level shown (0 to 4; below 0 nothing is shown).
+void setVerbosity(int verbosity);
+int verbosity();
+
+// The step display as a reporter, for the operations that report through one.
+Reporter& display();
 
 }  // namespace steps

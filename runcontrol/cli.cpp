@@ -11,6 +11,7 @@
 #include "framework/runner.h"
 #include "inputs/input_kinds.h"
 #include "outcomes/outcome.h"
+#include "pipeline/steps.h"
 #include "runcontrol/settings.h"
 #include "runcontrol/usage.h"
 
@@ -118,6 +119,7 @@ int setVerbosity(const char* argument) {
     if (std::strlen(argument) != 1) return 0;
     unsigned char c = static_cast<unsigned char>(argument[0]);
     scanSettings().verbosity = c < '0' ? 0 : c > '4' ? 4 : c - '0';
+    steps::setVerbosity(scanSettings().verbosity);
     return 1;
 }
 
@@ -257,6 +259,7 @@ bool classifyInput(const char* argument) {
         return false;
     }
     if (s.verbosity == -1) s.verbosity = defaultVerbosity;
+    steps::setVerbosity(s.verbosity);
     s.inputPath = argument;
     return true;
 }
@@ -266,6 +269,7 @@ int scan(int argc, const char* const* argv, Mode mode) {
     bool haveInput = false;
     if (mode == Mode::CommandLine) {
         s.verbosity = -1;
+        steps::setVerbosity(-1);
         s.inputPath.clear();
         s.timeout = 0;
     }

@@ -4,6 +4,7 @@
 // bytes at most (its size follows from the input's), so that its edges fall inside
 // entries, integers and embedded dumps.
 #include "certificate/reconstruct.h"
+#include "pipeline/steps.h"
 #include "inputs/log_reader.h"
 #include "fuzz_support.h"
 
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::guarded([&] {
         LogReaderPtr reader = logOpen(path, 16 + static_cast<long>(size % 240));
         if (!reader || logIsError(*reader)) return;
-        std::unique_ptr<QBModel> model = reconstructModel(*reader);
+        std::unique_ptr<QBModel> model = reconstructModel(*reader, {}, steps::display());
         logClose(*reader);
     });
     return 0;

@@ -68,6 +68,26 @@ TEST_F(Checker, ValidCertificatesInBothFormsPass) {
     EXPECT_EQ(check(f + ".gz", dir.file("xor.aag")).status, 0);
 }
 
+// What certifying solvers write: inputs in number order named by the symbol table, a
+// constant output "result", a dead gate; and, for a formula without universals, gates
+// alone, one per existential, numbered like it.
+TEST_F(Checker, SolverConventionsAreAccepted) {
+    std::string f = file("xor.qdimacs", kXor);
+    std::string solver = file("solver.aag", "aag 7 2 0 2 5\n2\n4\n1\n14\n6 2 4\n8 3 5\n10 7 9\n12 11 1\n14 10 10\n"
+                                            "i0 1\ni1 2\no0 result\no1 3\nc\n");
+    RunResult r = check(f, solver);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("s VALID"), std::string::npos) << r.out;
+    std::string flipped = file("flipped.aag", "aag 7 2 0 2 5\n2\n4\n1\n15\n6 2 4\n8 3 5\n10 7 9\n12 11 1\n14 10 10\n"
+                                              "i0 1\ni1 2\no0 result\no1 3\n");
+    EXPECT_EQ(check(f, flipped).status, 1);
+
+    std::string g = file("prop.qdimacs", "p cnf 3 2\ne 1 2 3 0\n1 0\n-3 2 0\n");
+    r = check(g, file("prop.aag", "aag 3 0 0 0 3\n2 1 1\n4 1 1\n6 0 0\n"));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(check(g, file("wrong.aag", "aag 3 0 0 0 3\n2 0 0\n4 1 1\n6 0 0\n")).status, 1);
+}
+
 TEST_F(Checker, AnInvalidCertificateGetsAFalsifyingScenario) {
     std::string f = file("xor.qdimacs", kXor);
     // e3 = u1: wrong exactly where u2 is true.
@@ -200,7 +220,7 @@ TEST_F(Checker, ExportedCertificatesAgreeWithTheBddValidityCheck) {
                 m->posBdd[e] = f;
                 m->negBdd[e] = !f;
             }
-            setDddmpMode('A');
+            m->dddmpMode = 'A';
             std::string error;
             ASSERT_TRUE(writeQbm(*m, qbm, &error)) << error;
             ASSERT_TRUE(writeAag(*m, aag, &error)) << error;
@@ -235,7 +255,7 @@ TEST_F(Checker, PlumexDumpsBothFormsForTheChecker) {
             if (broken) fn = bdd::ithVar(1) | bdd::ithVar(2);
             m->posBdd[3] = fn;
             m->negBdd[3] = !fn;
-            setDddmpMode('A');
+            m->dddmpMode = 'A';
             ASSERT_TRUE(writeQbm(*m, qbm, nullptr));
         }
         RunResult r = plumex({"-qbf", f, "-dump", "aag", "aig", qbm}, dir.path());

@@ -54,7 +54,7 @@ void writeCertificate(const std::string& path, bool contradictory = false, char 
     model.negBdd = {bdd::zero(), bdd::zero(), bdd::zero(), bdd::zero(), !a, (!a) & (!b), a};
     model.posBdd.resize(model.numVars);
     model.negBdd.resize(model.numVars);
-    scanSettings().dddmpMode = mode;
+    model.dddmpMode = mode;
     std::string error;
     ASSERT_TRUE(writeQbm(model, path, &error)) << error;
 }

@@ -61,10 +61,10 @@ TEST(DamagedFiles, QdimacsReaderSurvivesAndNeverAcceptsAFalsifiedClause) {
 TEST(DamagedFiles, QbmReaderSurvivesAndKeepsItsTablesConsistent) {
     TempDir dir;
     std::string good = dir.file("g.qbm");
-    for (int mode : {'A', 'B'}) {
-        setDddmpMode(mode);
+    for (char mode : {'A', 'B'}) {
         {
             auto m = newReplayModel("f.qdimacs", 5, {0, 1, 2}, {0, 1, 2, 3, 4}, 4);
+            m->dddmpMode = mode;
             bdd::Bdd a = bdd::ithVar(1), b = bdd::ithVar(2);
             m->posBdd[3] = a & b;
             m->negBdd[3] = !a;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "certificate/reconstruct.h"
+#include "pipeline/steps.h"
 #include "certificate_oracle.h"
 #include "inputs/log_reader.h"
 #include "runcontrol/settings.h"
@@ -81,7 +82,7 @@ struct Reconstructed {
 Reconstructed reconstruct(const std::string& log, const oracle::Formula& formula) {
     Reconstructed r;
     LogReaderPtr reader = logOpen(log);
-    std::unique_ptr<QBModel> model = reconstructModel(*reader);
+    std::unique_ptr<QBModel> model = reconstructModel(*reader, {}, steps::display());
     if (!model) {
         r.why = std::string("no certificate: ") + logStatusText(*reader) + " at " + logLastLine(*reader);
         return r;
@@ -200,7 +201,7 @@ TEST(ReconstructionProperty, CertificatesOfRandomFormulasHoldInEveryScenario) {
         // The brute-force check catches a planted fault in the certificate's table.
         {
             LogReaderPtr reader = logOpen(logs[0]);
-            std::unique_ptr<QBModel> model = reconstructModel(*reader);
+            std::unique_ptr<QBModel> model = reconstructModel(*reader, {}, steps::display());
             ASSERT_TRUE(model);
             oracle::Table table = oracle::tabulate(*model);
             for (const std::vector<int>& clause : formula.clauses) {

@@ -1,6 +1,7 @@
 // The certificate record's tables and the inverse map from SAT-encoding variables back
 // to (existential, universal values).
 #include "certificate/model.h"
+#include "inputs/inverse_mapping.h"
 
 #include <gtest/gtest.h>
 

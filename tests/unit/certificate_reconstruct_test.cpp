@@ -6,6 +6,7 @@
 
 #include "log_builder.h"
 #include "runcontrol/settings.h"
+#include "pipeline/steps.h"
 #include "tests/support/run.h"
 
 using bdd::Bdd;
@@ -223,13 +224,8 @@ TEST_F(Replay, ClashIsBrokenOnTheFirstOppositeVariable) {
 }
 
 TEST_F(Replay, UnbreakableClashIsAContradiction) {
-    scanSettings().verbosity = 4;
-    testing::internal::CaptureStdout();
     LogEntry e = res(S_RES, 1, {clause({1, 2}, bdd::one())}, {clause({-1, 4}, u3)});
     EXPECT_EQ(replay(std::move(e)), 0);
-    std::string out = testing::internal::GetCapturedStdout();
-    scanSettings().verbosity = -1;
-    EXPECT_EQ(out, "(UNSAT contradiction)");
     // A clash variable already assigned where the clauses meet cannot break it either.
     set(2, u3);
     set(-2, !u3);
@@ -389,10 +385,9 @@ Outcome reconstructIn(const std::string& content, int verbosity) {
     std::string path = dir.file("r.Tobrin.log");
     testsupport::writeFile(path, content);
     logtest::Ended ended = logtest::inChild([&] {
-        scanSettings().verbosity = verbosity;
-        scanSettings().reorderReconstruction = 1;
+        steps::setVerbosity(verbosity);
         auto reader = logOpen(path);
-        std::unique_ptr<QBModel> model = reconstructModel(*reader);
+        std::unique_ptr<QBModel> model = reconstructModel(*reader, {1, false}, steps::display());
         std::printf("|");
         if (model) {
             std::printf("model x1=%s/%s", model->posBdd[1].isOne() ? "1" : "?", model->negBdd[1].isZero() ? "0" : "?");
@@ -475,8 +470,7 @@ TEST(Reconstruction, MalformedReplaySetsTheReaderStatus) {
 
 TEST(Reconstruction, ReaderAlreadyInError) {
     Outcome r = reconstructIn(small().finish(1, "FALSE"), 3);
-    EXPECT_EQ(r.out, "Error: \"This is not a TRUE formula\"\n|reader: This is not a TRUE formula at line "
-                     "\"outcome: FALSE\n\"");
+    EXPECT_EQ(r.out, "|reader: This is not a TRUE formula at line \"outcome: FALSE\n\"");
 }
 
 TEST(Reconstruction, SymbolicLogInBothModes) {
@@ -493,9 +487,9 @@ TEST(Reconstruction, SymbolicLogInBothModes) {
             testsupport::writeFile(path, b.finish(4));
         }
         logtest::Ended ended = logtest::inChild([&] {
-            scanSettings().verbosity = 0;
+            steps::setVerbosity(0);
             auto reader = logOpen(path);
-            std::unique_ptr<QBModel> model = reconstructModel(*reader);
+            std::unique_ptr<QBModel> model = reconstructModel(*reader, {}, steps::display());
             if (!model) return;
             Bdd u1 = bdd::ithVar(1), u2 = bdd::ithVar(2);
             // Replayed last first: x2 false where u1 & u2; the resolution on x1 (no cube

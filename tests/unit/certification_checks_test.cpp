@@ -31,7 +31,7 @@ struct Checked {
 
 template <typename F>
 Checked shown(F f) {
-    scanSettings().verbosity = 3;
+    steps::setVerbosity(3);
     testing::internal::CaptureStdout();
     int r = f();
     return {r, testing::internal::GetCapturedStdout()};
@@ -118,7 +118,7 @@ TEST(Dependency, ExistentialMustNotDependOnALaterUniversal) {
     qdimacs::Prefix late;
     late.block = {0, 2, 1};
     late.blockKind = {0, 'e', 'a'};
-    scanSettings().verbosity = 3;
+    steps::setVerbosity(3);
     steps::open("Check");
     Checked c = shown([&] { return certification::dependencyCheck(*m, late); });
     steps::close();

@@ -16,6 +16,7 @@
 #include "expressions/evaluate.h"
 #include "expressions_fixture.h"
 #include "runcontrol/settings.h"
+#include "pipeline/steps.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -342,7 +343,7 @@ TEST_F(DumpFixture, AFileThatCannotBeWrittenIsReportedAndNotLeftBehind) {
     ListPtr list = evaluatedList(cert->model, "<" + std::to_string(cert->existExt[0]) + "," +
                                                   std::to_string(cert->existExt[1]) + ">");
     ASSERT_NE(list, nullptr);
-    scanSettings().verbosity = 4;
+    steps::setVerbosity(4);
     scanSettings().singleExpBddFile = 1;
     std::string base = dir.file("missing/f.qbm");
     testing::internal::CaptureStdout();

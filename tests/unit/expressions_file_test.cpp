@@ -8,6 +8,7 @@
 #include "expressions/expression_file.h"
 #include "expressions_fixture.h"
 #include "runcontrol/settings.h"
+#include "pipeline/steps.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -23,7 +24,7 @@ struct FileMode : ::testing::Test {
         saved = scanSettings();
         // The line steps are the shown level; the per-expression steps below them are not,
         // as inside the pipeline's evaluation step at the default verbosity.
-        scanSettings().verbosity = 1;
+        steps::setVerbosity(1);
         scanSettings().dumpExpBdd = 0;
         scanSettings().dumpExpCnf = 0;
         scanSettings().dumpExpDot = 0;
@@ -117,7 +118,7 @@ TEST_F(FileMode, DumpsAreWrittenPerLineAfterTheResultFileName) {
     scanSettings().dumpExpBdd = 1;
     scanSettings().singleExpBddFile = 1;
     scanSettings().dumpDirExp = 1;
-    scanSettings().verbosity = 2;
+    steps::setVerbosity(2);
     std::string path = dir.file("q.txt");
     writeFile(path, "7\n6(3)\nbad\n<5,6>\n");
     std::string out = run(path);

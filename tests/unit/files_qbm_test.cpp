@@ -6,7 +6,7 @@
 #include "certificate/reconstruct.h"
 #include "certificate/strip.h"
 #include "files/qbm.h"
-#include "runcontrol/settings.h"
+#include "outcomes/reporter.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -32,10 +32,10 @@ std::unique_ptr<QBModel> sample() {
 TEST(Qbm, WritesTheHeaderAndReadsTheSameFunctionsBack) {
     TempDir dir;
     std::string path = dir.file("c.qbm");
-    for (int mode : {'A', 'B'}) {
-        setDddmpMode(mode);
+    for (char mode : {'A', 'B'}) {
         {
             auto m = sample();
+            m->dddmpMode = mode;
             std::string error;
             ASSERT_TRUE(writeQbm(*m, path, &error)) << error;
             EXPECT_GT(m->nodeCount, 0);
@@ -46,11 +46,10 @@ TEST(Qbm, WritesTheHeaderAndReadsTheSameFunctionsBack) {
                              "\n# universals[2]: 10 20 \n# existentials[3]: 11 12 13 \n.ver DDDMP-2.0\n";
         EXPECT_EQ(text.substr(0, header.size()), header);
 
-        setDddmpMode(mode == 'A' ? 'B' : 'A');  // the file's own mode is taken
         QbmRead read = readQbm(path);
         ASSERT_TRUE(read.model) << read.error;
         QBModel& r = *read.model;
-        EXPECT_EQ(settings().dddmpMode, mode);
+        EXPECT_EQ(r.dddmpMode, mode);
         EXPECT_EQ(r.formula, "dir/my formula.qdimacs");
         EXPECT_EQ(r.numVars, 6);
         EXPECT_EQ(r.numExist, 3);
@@ -72,16 +71,16 @@ TEST(Qbm, WritesTheHeaderAndReadsTheSameFunctionsBack) {
 
 TEST(Qbm, RewritingAFileReadBackGivesTheSameBytes) {
     TempDir dir;
-    for (int mode : {'A', 'B'}) {
-        setDddmpMode(mode);
+    for (char mode : {'A', 'B'}) {
         std::string first = dir.file("1.qbm"), second = dir.file("2.qbm");
         {
             auto m = sample();
+            m->dddmpMode = mode;
             ASSERT_TRUE(writeQbm(*m, first, nullptr));
         }
         QbmRead read = readQbm(first);
         ASSERT_TRUE(read.model) << read.error;
-        stripVariables(*read.model, {}, {});
+        stripVariables(*read.model, {}, {}, steps::silent());
         ASSERT_TRUE(writeQbm(*read.model, second, nullptr));
         EXPECT_EQ(readFile(first), readFile(second));
     }
@@ -89,13 +88,11 @@ TEST(Qbm, RewritingAFileReadBackGivesTheSameBytes) {
 
 TEST(Qbm, StrippedAndEmptyCertificates) {
     TempDir dir;
-    setDddmpMode('A');
     std::string path = dir.file("s.qbm");
     {
         auto m = sample();
-        testing::internal::CaptureStdout();
-        stripVariables(*m, {12}, {13});
-        testing::internal::GetCapturedStdout();
+        m->dddmpMode = 'A';
+        stripVariables(*m, {12}, {13}, steps::silent());
         ASSERT_TRUE(writeQbm(*m, path, nullptr));
     }
     std::string text = readFile(path);
@@ -109,9 +106,8 @@ TEST(Qbm, StrippedAndEmptyCertificates) {
     }
     {
         auto m = sample();
-        testing::internal::CaptureStdout();
-        stripVariables(*m, {100}, {200});
-        testing::internal::GetCapturedStdout();
+        m->dddmpMode = 'A';
+        stripVariables(*m, {100}, {200}, steps::silent());
         ASSERT_TRUE(writeQbm(*m, path, nullptr));
     }
     EXPECT_NE(readFile(path).find("# existentials[0]: \n"), std::string::npos);
@@ -122,10 +118,10 @@ TEST(Qbm, StrippedAndEmptyCertificates) {
 
 TEST(Qbm, MalformedFilesAreRefusedWithAMessage) {
     TempDir dir;
-    setDddmpMode('A');
     std::string good = dir.file("g.qbm");
     {
         auto m = sample();
+        m->dddmpMode = 'A';
         ASSERT_TRUE(writeQbm(*m, good, nullptr));
     }
     std::string text = readFile(good);

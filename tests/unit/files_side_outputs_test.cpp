@@ -9,6 +9,7 @@
 #include "files/qbm.h"
 #include "files/qdc.h"
 #include "runcontrol/settings.h"
+#include "tests/support/recorder.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -48,7 +49,7 @@ TEST(Qdc, ListsExactlyTheExistentialsConstantInEveryScenario) {
         ASSERT_TRUE(writeQdc(*m, path, nullptr));
         EXPECT_EQ(readFile(path), expected);
         // Read back from its QBM file the certificate has no dependency information.
-        setDddmpMode('A');
+        m->dddmpMode = 'A';
         ASSERT_TRUE(writeQbm(*m, dir.file("c.qbm"), nullptr));
     }
     {
@@ -59,9 +60,7 @@ TEST(Qdc, ListsExactlyTheExistentialsConstantInEveryScenario) {
     }
     // Stripped variables are not listed.
     auto m = sample();
-    testing::internal::CaptureStdout();
-    stripVariables(*m, {2}, {5});
-    testing::internal::GetCapturedStdout();
+    stripVariables(*m, {2}, {5}, steps::silent());
     ASSERT_TRUE(writeQdc(*m, path, nullptr));
     EXPECT_EQ(readFile(path).substr(readFile(path).find("\nv ") + 1), "v -2 \n");
 }
@@ -95,11 +94,9 @@ TEST(CertificateDot, GroupsSameAndComplementaryFunctions) {
 
 TEST(Stripping, KeepsTheIntervalsAndDropsTheRest) {
     auto m = sample();
-    scanSettings().verbosity = 3;
-    testing::internal::CaptureStdout();
-    stripVariables(*m, {2, 4, 9, 3}, {3, 4, 1000000000, 2});
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Stripping variables [2-3] [4-4] [9-1000000000] [3-2] [OK, "), std::string::npos) << out;
+    testsupport::Recorder recorder;
+    stripVariables(*m, {2, 4, 9, 3}, {3, 4, 1000000000, 2}, recorder);
+    EXPECT_EQ(recorder.text, "Stripping variables [2-3] [4-4] [9-1000000000] [3-2] [OK]");
     EXPECT_EQ(m->complete, 0);
     EXPECT_EQ(m->inScope, (std::vector<int>{0, 0, 1, 1, 1, 0, 0}));
     EXPECT_TRUE(m->posBdd[1].isNull() && m->negBdd[1].isNull() && m->posBdd[5].isNull());
@@ -107,9 +104,7 @@ TEST(Stripping, KeepsTheIntervalsAndDropsTheRest) {
 
     m.reset();  // one manager at a time
     auto all = sample();
-    testing::internal::CaptureStdout();
-    stripVariables(*all, {}, {});
-    testing::internal::GetCapturedStdout();
+    stripVariables(*all, {}, {}, steps::silent());
     EXPECT_EQ(all->complete, 1);
     EXPECT_EQ(all->inScope, std::vector<int>(7, 1));
 }

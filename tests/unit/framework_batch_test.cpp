@@ -19,6 +19,7 @@
 
 #include "framework/runner.h"
 #include "runcontrol/settings.h"
+#include "pipeline/steps.h"
 #include "tests/support/run.h"
 
 using testsupport::readFile;
@@ -34,7 +35,7 @@ class Batch : public ::testing::Test {
   protected:
     void SetUp() override {
         scanSettings() = Settings{};
-        scanSettings().verbosity = 1;
+        steps::setVerbosity(1);
         journal = dir.file("journal.txt");
         root = dir.file("root");
         std::filesystem::create_directory(root);

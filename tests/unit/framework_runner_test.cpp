@@ -15,6 +15,7 @@
 
 #include "outcomes/outcome.h"
 #include "runcontrol/settings.h"
+#include "pipeline/steps.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -37,7 +38,7 @@ class Runner : public ::testing::Test {
   protected:
     void SetUp() override {
         scanSettings() = Settings{};
-        scanSettings().verbosity = 1;
+        steps::setVerbosity(1);
         testing::internal::CaptureStdout();
     }
     std::string output() { return testing::internal::GetCapturedStdout(); }

@@ -25,7 +25,7 @@ struct Read {
 // Reads the file inside a shown step, collecting the clauses; reject: the clause index
 // (from 0) at which the callback says no.
 Read readFile(const std::string& path, int numVars, int maxKnown, int reject = -1) {
-    scanSettings().verbosity = 3;
+    steps::setVerbosity(3);
     Read r;
     qdimacs::Expect expect{numVars, maxKnown};
     testing::internal::CaptureStdout();
@@ -195,7 +195,7 @@ TEST(QdimacsReader, HiddenStepPrintsNothing) {
     TempDir dir;
     std::string f = dir.file("f.qdimacs");
     writeFile(f, "p cnf 2 1\ne 1 2 0\n3 0\n");
-    scanSettings().verbosity = 0;
+    steps::setVerbosity(0);
     testing::internal::CaptureStdout();
     steps::open("Reading");
     int result = qdimacs::read(f, {3, 2}, [](const int*, int) { return 1; });

@@ -16,7 +16,7 @@ class Steps : public ::testing::Test {
   protected:
     void SetUp() override {
         scanSettings() = Settings{};
-        scanSettings().verbosity = 4;
+        steps::setVerbosity(4);
         ASSERT_EQ(steps::depth(), 0);
         steps::presetNextCounter(0);  // each test numbers its top steps from 1
         testing::internal::CaptureStdout();
@@ -53,7 +53,7 @@ TEST_F(Steps, LabelsAlternateNumbersAndLettersAndResultsFollowOnTheLine) {
 }
 
 TEST_F(Steps, DeeperThanTheVerbosityIsSilentAndDoesNotCount) {
-    scanSettings().verbosity = 1;
+    steps::setVerbosity(1);
     steps::open("Outer");
     EXPECT_TRUE(steps::shown());
     steps::open("Hidden");
@@ -66,7 +66,7 @@ TEST_F(Steps, DeeperThanTheVerbosityIsSilentAndDoesNotCount) {
     EXPECT_EQ(take(), "\n1.Outer [OK, VALID, X.XXs]");
     // The silent steps did not advance the depth-2 counter.
     testing::internal::CaptureStdout();
-    scanSettings().verbosity = 2;
+    steps::setVerbosity(2);
     steps::open("Outer");
     steps::open("Shown");
     steps::close();
@@ -75,7 +75,7 @@ TEST_F(Steps, DeeperThanTheVerbosityIsSilentAndDoesNotCount) {
 }
 
 TEST_F(Steps, BlankLabelsUnderNestedResultsByDepth) {
-    scanSettings().verbosity = 13;
+    steps::setVerbosity(13);
     openTo(12);
     steps::open("Leaf");
     steps::close();  // depth 13 closes on its line
@@ -93,7 +93,7 @@ TEST_F(Steps, BlankLabelsUnderNestedResultsByDepth) {
 }
 
 TEST_F(Steps, IndentationAtDepth13Is25Blanks) {
-    scanSettings().verbosity = 13;
+    steps::setVerbosity(13);
     openTo(12);
     testing::internal::GetCapturedStdout();
     testing::internal::CaptureStdout();
@@ -151,7 +151,7 @@ TEST_F(Steps, ShareFormPrintsTheReorderingShareOfTheStep) {
 
 TEST_F(Steps, ProgressMarksOnlyHitMultiplesOfTenAndFinishAtHundred) {
     steps::open("Long");
-    steps::Progress progress;
+    steps::Progress progress(steps::display());
     progress.start();
     progress.update(5, 100);
     progress.update(25, 100);  // not a multiple of ten: no mark yet
@@ -164,7 +164,7 @@ TEST_F(Steps, ProgressMarksOnlyHitMultiplesOfTenAndFinishAtHundred) {
 
 TEST_F(Steps, ACompleteRunShowsElevenMarks) {
     steps::open("Long");
-    steps::Progress progress;
+    steps::Progress progress(steps::display());
     progress.start();
     for (long k = 1; k <= 7; ++k) progress.update(k, 7);
     progress.finish();
@@ -173,9 +173,9 @@ TEST_F(Steps, ACompleteRunShowsElevenMarks) {
 }
 
 TEST_F(Steps, SilentProgressPrintsNothing) {
-    scanSettings().verbosity = 0;
+    steps::setVerbosity(0);
     steps::open("Long");
-    steps::Progress progress;
+    steps::Progress progress(steps::display());
     progress.start();
     progress.update(50, 100);
     progress.finish();

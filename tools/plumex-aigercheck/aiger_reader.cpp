@@ -90,7 +90,7 @@ bool symbols(Cursor& in, Circuit& c, std::string& error) {
         if (end == std::string::npos) end = in.s.size();
         std::string name = in.s.substr(in.pos, end - in.pos);
         if (!name.empty() && name.back() == '\r') name.pop_back();
-        names[k] = nameNumber(name);
+        names[k] = type == 'o' && name == "result" ? kResultOutput : nameNumber(name);
         in.pos = end < in.s.size() ? end + 1 : end;
     }
     return true;

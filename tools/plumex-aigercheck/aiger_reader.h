@@ -18,6 +18,10 @@ struct Circuit {
     std::vector<unsigned> topological;         // gate positions, fan-in first
 };
 
+// The name of an output that certifying solvers add (named "result", the constant 1):
+// it carries no function.
+constexpr long kResultOutput = -2;
+
 struct CircuitRead {
     bool ok = false;
     Circuit circuit;

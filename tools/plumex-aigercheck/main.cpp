@@ -4,7 +4,8 @@
 // formula is valid: every output gives the function of one existential over the inputs,
 // the universals. The input and output a symbol names is the QDIMACS variable of that
 // number; without a numeric symbol it is the one of the AIGER variable's index (the
-// index-based layout). The check:
+// index-based layout). An output named "result" carries no function; a circuit without
+// outputs gives each existential the gate of its own number. The check:
 //  - no function reads a universal quantified after its existential (structurally: an
 //    input in the output's cone counts, as it does in the checkers of the field);
 //  - the CNF of the circuit plus "some clause is falsified" is unsatisfiable. Universals
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
         latest[c.inputs[k] >> 1] = static_cast<int>(u);
     }
     for (size_t k = 0; k < c.outputs.size(); ++k) {
+        if (c.outputName[k] == aigercheck::kResultOutput) continue;
         long e = nameOf(c.outputName, k, c.outputs[k]);
         if (e < 1 || e > f.maxVar || f.quantifier[e] != 'e')
             return usageError("output " + std::to_string(k) + " names " + std::to_string(e) +
@@ -72,6 +74,13 @@ int main(int argc, char** argv) {
         if (bound[e] != kFree) return usageError("two outputs name the existential " + std::to_string(e));
         bound[e] = c.outputs[k];
     }
+    // Without outputs (a formula without universals), the gate of an existential's own
+    // number is its value.
+    if (c.outputs.empty())
+        for (unsigned lhs : c.andLhs) {
+            unsigned e = lhs >> 1;
+            if (e <= static_cast<unsigned>(f.maxVar) && f.quantifier[e] == 'e' && bound[e] == kFree) bound[e] = lhs;
+        }
     std::printf("c formula: %d variables, %zu clauses, %zu universals\n", f.maxVar, f.clauses.size(),
                 f.universals.size());
     std::printf("c certificate: %zu inputs, %zu outputs, %zu gates\n", c.inputs.size(), c.outputs.size(),
