@@ -8,8 +8,6 @@
 #include "expressions/parser.h"
 #include "files/output_file.h"
 #include "inputs/input_kinds.h"
-#include "pipeline/steps.h"
-#include "runcontrol/settings.h"
 
 namespace {
 
@@ -24,12 +22,12 @@ std::string expressionText(const ExpList& list, int index, bool withResults) {
 bool determined(const ExpValue& v) { return v.trueBdd == !v.falseBdd; }
 
 // Closes the file's step: the plain form when the file is in place, else the failure.
-bool commitAndClose(OutputFile& file) {
+bool commitAndClose(OutputFile& file, steps::Reporter& reporter) {
     if (file.commit()) {
-        steps::close();
+        reporter.close();
         return true;
     }
-    steps::close(file.error());
+    reporter.close(file.error());
     return false;
 }
 
@@ -42,9 +40,9 @@ void writeHeader(OutputFile& file, const char* banner, const std::string& base, 
 }
 
 void storeRoots(OutputFile& file, const QBModel& model, const std::string& base, const std::vector<bdd::Bdd>& roots,
-                const std::vector<std::string>& names) {
+                const std::vector<std::string>& names, char mode) {
     dddmp::StoreOptions options;
-    options.mode = static_cast<char>(settings().dddmpMode);
+    options.mode = mode;
     options.varInfo = dddmp::VarNames;
     options.ddName = base.c_str();
     options.rootNames = names;
@@ -61,10 +59,10 @@ void storeRoots(OutputFile& file, const QBModel& model, const std::string& base,
 }
 
 bool writeDot(const QBModel& model, const std::string& path, const std::vector<bdd::Bdd>& roots,
-              const std::vector<std::string>& names) {
+              const std::vector<std::string>& names, steps::Reporter& reporter) {
     OutputFile file(path, "w");
     if (!file.ok()) {
-        steps::close(file.error());
+        reporter.close(file.error());
         return false;
     }
     std::vector<int> ids = expUniversalIds(model);
@@ -72,7 +70,7 @@ bool writeDot(const QBModel& model, const std::string& path, const std::vector<b
     // BDD variable 0 stands for no universal (and is in no support): it keeps no name.
     for (int j = 1; j <= model.numUniv && j < static_cast<int>(ids.size()); ++j) inputs[j] = "a" + std::to_string(ids[j]);
     if (!dddmp::dumpDot(file.stream(), roots, inputs, names)) file.fail();
-    return commitAndClose(file);
+    return commitAndClose(file, reporter);
 }
 
 std::string quotedTitle(const char* what, const std::string& path) { return std::string(what) + "\"" + path + "\""; }
@@ -107,31 +105,32 @@ int expCollectRoots(const QBModel&, const ExpList& list, std::vector<bdd::Bdd>& 
     return static_cast<int>(roots.size());
 }
 
-bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& base) {
+bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& base, const ExpDumpOptions& options,
+                steps::Reporter& reporter) {
     bool ok = true;
-    if (settings().singleExpBddFile) {
+    if (options.singleBddFile) {
         std::string path = inputs::expDumpName(base, 0, 1, inputs::ExpDump::Bdd);
-        steps::open(quotedTitle("BDD representation: ", path));
+        reporter.open(quotedTitle("BDD representation: ", path));
         std::vector<bdd::Bdd> roots;
         std::vector<std::string> names;
         expCollectRoots(model, list, roots, names);
         OutputFile file(path, "w");
         if (!file.ok()) {
-            steps::close(file.error());
+            reporter.close(file.error());
             return false;
         }
         writeHeader(file, "c Tobrin BDD expression dump file\n", base, expressionText(list, -1, true));
         std::fputs("c\n", file.stream());
-        storeRoots(file, model, base, roots, names);
-        return commitAndClose(file);
+        storeRoots(file, model, base, roots, names, options.dddmpMode);
+        return commitAndClose(file, reporter);
     }
     for (int k = 0; k < list.count && k < static_cast<int>(list.values.size()); ++k) {
         const ExpValue& v = list.values[k];
         std::string path = inputs::expDumpName(base, k, list.count, inputs::ExpDump::Bdd);
-        steps::open(quotedTitle("BDD representation: ", path));
+        reporter.open(quotedTitle("BDD representation: ", path));
         OutputFile file(path, "w");
         if (!file.ok()) {
-            steps::close(file.error());
+            reporter.close(file.error());
             ok = false;
             continue;
         }
@@ -147,14 +146,14 @@ bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& ba
         } else {
             std::fputs("c\n", fp);
             std::fflush(fp);
-            storeRoots(file, model, base, {v.trueBdd, v.falseBdd}, {e, "!" + e});
+            storeRoots(file, model, base, {v.trueBdd, v.falseBdd}, {e, "!" + e}, options.dddmpMode);
         }
-        ok &= commitAndClose(file);
+        ok &= commitAndClose(file, reporter);
     }
     return ok;
 }
 
-bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& base) {
+bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& base, steps::Reporter& reporter) {
     bool ok = true;
     for (int k = 0; k < list.count && k < static_cast<int>(list.values.size()); ++k) {
         const ExpValue& v = list.values[k];
@@ -166,10 +165,10 @@ bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& ba
             std::string text = pass == 0 ? e : "!" + e;
             std::string suffix = split ? (pass == 0 ? "true" : "false") : "";
             std::string path = inputs::expDumpName(base, k, list.count, inputs::ExpDump::Cnf, suffix);
-            steps::open(quotedTitle("CNF representation: ", path));
+            reporter.open(quotedTitle("CNF representation: ", path));
             OutputFile file(path, "w");
             if (!file.ok()) {
-                steps::close(file.error());
+                reporter.close(file.error());
                 ok = false;
                 continue;
             }
@@ -190,48 +189,62 @@ bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& ba
                 int newVars = 0;
                 if (!dddmp::storeCnfMaxterm(fp, f, expUniversalIds(model), &clauses, &newVars)) file.fail();
             }
-            ok &= commitAndClose(file);
+            ok &= commitAndClose(file, reporter);
         }
     }
     return ok;
 }
 
-bool expDumpDot(const QBModel& model, const ExpList& list, const std::string& base) {
+bool expDumpDot(const QBModel& model, const ExpList& list, const std::string& base, const ExpDumpOptions& options,
+                steps::Reporter& reporter) {
     bool ok = true;
-    if (settings().singleExpDotFile) {
+    if (options.singleDotFile) {
         std::string path = inputs::expDumpName(base, 0, 1, inputs::ExpDump::Dot);
-        steps::open(quotedTitle("DOT representation: ", path));
+        reporter.open(quotedTitle("DOT representation: ", path));
         std::vector<bdd::Bdd> roots;
         std::vector<std::string> names;
         expCollectRoots(model, list, roots, names);
-        return writeDot(model, path, roots, names);
+        return writeDot(model, path, roots, names, reporter);
     }
     for (int k = 0; k < list.count && k < static_cast<int>(list.values.size()); ++k) {
         const ExpValue& v = list.values[k];
         std::string path = inputs::expDumpName(base, k, list.count, inputs::ExpDump::Dot);
-        steps::open(quotedTitle("DOT representation: ", path));
+        reporter.open(quotedTitle("DOT representation: ", path));
         if (v.missing()) {
-            steps::close("cannot write \"" + path + "\"");
+            reporter.close("cannot write \"" + path + "\"");
             ok = false;
             continue;
         }
         std::string e = expressionText(list, k, false);
         if (determined(v))
-            ok &= writeDot(model, path, {v.trueBdd}, {e});
+            ok &= writeDot(model, path, {v.trueBdd}, {e}, reporter);
         else
-            ok &= writeDot(model, path, {v.trueBdd, v.falseBdd}, {e, "!" + e});
+            ok &= writeDot(model, path, {v.trueBdd, v.falseBdd}, {e, "!" + e}, reporter);
     }
     return ok;
 }
 
-bool expDumpDirect(const QBModel&, const ExpList& list, const std::string& base) {
+bool expDumpDirect(const QBModel&, const ExpList& list, const std::string& base, steps::Reporter& reporter) {
     std::string path = inputs::expDumpName(base, 0, 1, inputs::ExpDump::Direct);
-    steps::open(quotedTitle("Direct expression result: ", path));
+    reporter.open(quotedTitle("Direct expression result: ", path));
     OutputFile file(path, "w");
     if (!file.ok()) {
-        steps::close(file.error());
+        reporter.close(file.error());
         return false;
     }
     std::fprintf(file.stream(), "%s\n", expressionText(list, -1, true).c_str());
-    return commitAndClose(file);
+    return commitAndClose(file, reporter);
+}
+
+bool expDumpList(const QBModel& model, const ExpList& list, const std::string& base, const ExpDumpOptions& options,
+                 steps::Reporter& reporter) {
+    bool ok = true;
+    if (!list.direct()) {
+        if (options.bdd) ok &= expDumpBdd(model, list, base, options, reporter);
+        if (options.cnf) ok &= expDumpCnf(model, list, base, reporter);
+        if (options.dot) ok &= expDumpDot(model, list, base, options, reporter);
+    } else if (options.direct) {
+        ok &= expDumpDirect(model, list, base, reporter);
+    }
+    return ok;
 }

@@ -8,12 +8,32 @@
 
 #include "certificate/model.h"
 #include "expressions/expression.h"
+#include "outcomes/reporter.h"
 
-// Each returns true when every file it was to write is complete under its name.
-bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& base);
-bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& base);
-bool expDumpDot(const QBModel& model, const ExpList& list, const std::string& base);
-bool expDumpDirect(const QBModel& model, const ExpList& list, const std::string& base);
+// Which dumps run, and in what form.
+struct ExpDumpOptions {
+    bool bdd = false;           // DDDMP dumps of an inverse list
+    bool cnf = false;           // CNF files of an inverse list
+    bool dot = false;           // DOT drawings of an inverse list
+    bool direct = false;        // the result line of a direct list
+    char dddmpMode = 'B';       // 'A' text, 'B' binary
+    bool singleBddFile = true;  // all roots in one DDDMP file, else one file per expression
+    bool singleDotFile = true;  // all roots in one drawing, else one drawing per expression
+};
+
+// Each file is a step on the reporter. Each returns true when every file it was to
+// write is complete under its name.
+bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& base, const ExpDumpOptions& options,
+                steps::Reporter& reporter);
+bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& base, steps::Reporter& reporter);
+bool expDumpDot(const QBModel& model, const ExpList& list, const std::string& base, const ExpDumpOptions& options,
+                steps::Reporter& reporter);
+bool expDumpDirect(const QBModel& model, const ExpList& list, const std::string& base, steps::Reporter& reporter);
+
+// The dumps the options choose for the list: BDD, CNF and DOT (in that order) for an
+// inverse list, the result line for a direct one. True when every file is in place.
+bool expDumpList(const QBModel& model, const ExpList& list, const std::string& base, const ExpDumpOptions& options,
+                 steps::Reporter& reporter);
 
 // The roots of the one-file dumps, in list order: T named E for an expression without
 // undetermined scenarios, else T named E and F named "!" E. Returns the number of roots.

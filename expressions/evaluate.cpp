@@ -9,7 +9,6 @@
 
 #include "expressions/parser.h"
 #include "expressions/text_sink.h"
-#include "pipeline/steps.h"
 
 namespace {
 
@@ -159,7 +158,7 @@ const char* directResultName(int code) {
     return kDirectNames[code];
 }
 
-int expEvaluateList(const QBModel& model, ExpList& list) {
+int expEvaluateList(const QBModel& model, ExpList& list, steps::Reporter& reporter) {
     list.values.clear();
     list.values.resize(static_cast<std::size_t>(list.count));
     if (list.direct()) list.directResults.assign(static_cast<std::size_t>(list.count), DIR_ERR);
@@ -176,8 +175,8 @@ int expEvaluateList(const QBModel& model, ExpList& list) {
             if (list.directResults[i] == DIR_ERR) ok = 0;
         }
         expFormatList(title, sizeof title, &list, i, true);
-        steps::open(title);
-        steps::close();
+        reporter.open(title);
+        reporter.close();
     }
     return ok;
 }

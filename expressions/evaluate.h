@@ -7,6 +7,7 @@
 
 #include "certificate/model.h"
 #include "expressions/expression.h"
+#include "outcomes/reporter.h"
 
 // Direct result codes.
 enum DirectResult { DIR_F = 0, DIR_T = 1, DIR_WF = 2, DIR_WT = 3, DIR_DC = 4, DIR_UNKNOWN = 5, DIR_ERR = 6 };
@@ -20,9 +21,10 @@ int expCheckArgs(const QBModel& model, const ExpList& list);
 ExpValue expEvaluateNode(const QBModel& model, const ExpNode* node);
 
 // Evaluates every expression in order, fills values (and directResults for a direct
-// list; a direct value is released once classified) and shows each expression as a
-// step one level deeper. 1 on success, 0 when any expression failed or gave "ERR".
-int expEvaluateList(const QBModel& model, ExpList& list);
+// list; a direct value is released once classified) and reports each expression, with
+// its results, as a step of its own. 1 on success, 0 when any expression failed or gave
+// "ERR".
+int expEvaluateList(const QBModel& model, ExpList& list, steps::Reporter& reporter);
 
 // The code 0..6 of a value in a scenario of universal literals (formula numbers).
 int expDirectResult(const QBModel& model, const bdd::Bdd& trueBdd, const bdd::Bdd& falseBdd,

@@ -15,8 +15,6 @@
 #include "files/output_file.h"
 #include "inputs/block_input.h"
 #include "inputs/input_kinds.h"
-#include "pipeline/steps.h"
-#include "runcontrol/settings.h"
 
 namespace {
 
@@ -26,19 +24,11 @@ struct ListDeleter {
     void operator()(ExpList* list) const { expListFree(list); }
 };
 
-void runDumps(const QBModel& model, const ExpList& list, const std::string& base) {
-    if (!list.direct()) {
-        if (settings().dumpExpBdd) expDumpBdd(model, list, base);
-        if (settings().dumpExpCnf) expDumpCnf(model, list, base);
-        if (settings().dumpExpDot) expDumpDot(model, list, base);
-    } else if (settings().dumpDirExp) {
-        expDumpDirect(model, list, base);
-    }
-}
-
 }  // namespace
 
-std::string expEvaluateFile(const QBModel& model, const std::string& fileName) {
+std::string expEvaluateFile(const QBModel& model, const std::string& fileName, const ExpFileOptions& options,
+                            steps::Reporter& reporter) {
+    const ExpDumpOptions& dumps = options.dumps;
     // Lines as zlib's gzgets cuts them with its default buffer, from large blocks.
     inputs::LineReader in(kLineBuffer, 8192);
     if (!in.open(fileName)) return "cannot read \"" + fileName + "\"";
@@ -69,22 +59,22 @@ std::string expEvaluateFile(const QBModel& model, const std::string& fileName) {
             continue;
         }
         expFormatList(text, sizeof text, list.get(), -1, false);
-        steps::open(text);
+        reporter.open(text);
         std::fwrite(line, 1, static_cast<std::size_t>(list->textLength), fp);
         std::fputs(" = ", fp);
-        bool ok = expCheckArgs(model, *list) && expEvaluateList(model, *list);
+        bool ok = expCheckArgs(model, *list) && expEvaluateList(model, *list, reporter);
         if (ok) {
             expFormatResults(text, sizeof text, list.get(), -1);
-            if (settings().verbosity <= 3) steps::print("= %s ", text);
-            steps::close();
-            if (settings().dumpExpBdd || settings().dumpExpDot || settings().dumpExpCnf) {
-                steps::open("Dump to file");
-                runDumps(model, *list, inputs::lineName(resultName, k));
-                steps::close();
+            if (options.showResults) reporter.print("= %s ", text);
+            reporter.close();
+            if (dumps.bdd || dumps.dot || dumps.cnf) {
+                reporter.open("Dump to file");
+                expDumpList(model, *list, inputs::lineName(resultName, k), dumps, reporter);
+                reporter.close();
             }
         } else {
             std::snprintf(text, sizeof text, " [ERROR] ");
-            steps::close("Evaluation error");
+            reporter.close("Evaluation error");
         }
         std::fprintf(fp, "%s %s", text, line + list->textLength);
     }

@@ -1,11 +1,15 @@
 #include "files/report.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "inputs/input_kinds.h"
+#include "runcontrol/settings.h"
 
 namespace report {
 
@@ -68,7 +72,9 @@ bool readStatistics(gzFile gz, std::FILE* out, Statistics& stats) {
 
 }  // namespace
 
-std::string reportFileName(const std::string& formulaPath) {
+namespace {
+
+std::string unshardedName(const std::string& formulaPath) {
     std::size_t slash = formulaPath.rfind('/');
     if (slash == std::string::npos) return "certificationReport.qbm.txt";
     std::string dir = formulaPath.substr(0, slash);
@@ -76,6 +82,16 @@ std::string reportFileName(const std::string& formulaPath) {
     std::string base = inner == std::string::npos ? dir : dir.substr(inner + 1);
     if (base.empty() || base == "." || base == "..") base = "certificationReport";
     return dir + "/" + base + ".qbm.txt";
+}
+
+}  // namespace
+
+std::string reportFileName(const std::string& formulaPath) {
+    std::string name = unshardedName(formulaPath);
+    // Shards of one batch run never share a report file.
+    if (settings().batchMode && settings().shardCount > 0)
+        name += ".shard" + std::to_string(settings().shardIndex) + "of" + std::to_string(settings().shardCount);
+    return name;
 }
 
 std::string instanceName(const std::string& formulaPath) {
@@ -106,13 +122,24 @@ void formulaStatistics(const std::string& formulaPath, std::FILE* out) {
 void appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,
                       double checkTime, long entryCount, long nodeCount, const char* outcome) {
     if (!inputs::formulaExists(formulaPath)) return;
-    std::FILE* fp = std::fopen(reportFileName(formulaPath).c_str(), "a");
-    if (!fp) return;
-    std::fprintf(fp, "%s\t", instanceName(formulaPath).c_str());
-    formulaStatistics(formulaPath, fp);
-    std::fprintf(fp, "%.2f\t%.2f\t%.2f\t%li\t%li\t%s\n", solverTime, reconstructionTime, checkTime,
+    // The line is made whole first and appended with a single write, so that the lines
+    // of children running side by side never mix inside a line.
+    char* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* line = open_memstream(&data, &size);
+    if (!line) return;
+    std::fprintf(line, "%s\t", instanceName(formulaPath).c_str());
+    formulaStatistics(formulaPath, line);
+    std::fprintf(line, "%.2f\t%.2f\t%.2f\t%li\t%li\t%s\n", solverTime, reconstructionTime, checkTime,
                  entryCount, nodeCount, outcome);
-    std::fclose(fp);
+    bool complete = std::fclose(line) == 0;
+    int fd = complete ? open(reportFileName(formulaPath).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666) : -1;
+    if (fd >= 0) {
+        ssize_t written = write(fd, data, size);
+        (void)written;  // a line that cannot be written is left out, like an unopenable file
+        close(fd);
+    }
+    std::free(data);
 }
 
 }  // namespace report

@@ -14,7 +14,11 @@ struct InstanceFramework {
     int giveup = 0;      // batch giveup rule, manual form
     int autoGiveup = 0;  // batch giveup rule, automatic form
     int report = 0;      // call the report hooks on timeout, memory-out and crash
+    int timeout = 0;     // seconds per instance in batch mode, unless a configuration line says otherwise
     std::string configName;  // per-directory configuration file
+    int jobs = 1;            // batch children at once (1: one after the other)
+    int shardIndex = 0;      // a batch run takes instance i of its order when
+    int shardCount = 1;      // i mod shardCount = shardIndex
 
     std::function<int(const std::string& path)> processInstance;
     std::function<bool(const std::string& path)> isInstance;

@@ -14,7 +14,6 @@
 #include "framework/batch.h"
 #include "outcomes/outcome.h"
 #include "pipeline/steps.h"
-#include "runcontrol/settings.h"
 
 namespace runner {
 
@@ -53,21 +52,6 @@ int runInProcess(const std::string& path, const InstanceFramework& framework, in
     return code;
 }
 
-[[noreturn]] void runChild(const std::string& path, const InstanceFramework& framework, int tokenCount,
-                           const char* const* tokens) {
-    bool process = applyTokens(framework, tokenCount, tokens);
-    steps::presetNextCounter(g_instances - 1);
-    // Long paths keep their end, where the instance's own name is.
-    if (path.size() > 70)
-        steps::open("Processing \"..." + path.substr(path.size() - 67) + "\"... ");
-    else
-        steps::open("Processing \"" + path + "\"... ");
-    int code = process ? framework.processInstance(path) : 0;  // 0: the line asked for a text
-    closeWithOutcome(framework, code);
-    std::fflush(stdout);
-    std::_Exit(outcome::exitStatus(code));
-}
-
 // Waits until the child has ended, leaving it unreaped so that a late alarm can only
 // signal the zombie, never a process that took over its id. False when waiting failed.
 bool awaitEnd(pid_t pid) {
@@ -98,7 +82,7 @@ void disarm(bool armed) {
 
 int runForked(const std::string& path, const InstanceFramework& framework, int tokenCount,
               const char* const* tokens) {
-    ++g_instances;
+    countInstance();
     // Nothing buffered may be inherited, or the child would print it a second time.
     std::fflush(stdout);
     pid_t pid = fork();
@@ -106,8 +90,7 @@ int runForked(const std::string& path, const InstanceFramework& framework, int t
     if (pid == 0) runChild(path, framework, tokenCount, tokens);
 
     g_child = pid;
-    int timeout = configurationTimeout(tokenCount, tokens);
-    if (timeout == 0) timeout = settings().timeout;
+    int timeout = instanceTimeout(framework, tokenCount, tokens);
     g_timeout = timeout > 0 ? timeout : 0;
     bool armed = timeout > 0;
     if (armed) {
@@ -132,29 +115,58 @@ int runForked(const std::string& path, const InstanceFramework& framework, int t
     }
     g_child = 0;
 
+    const char* word = nullptr;
+    int code = childOutcome(status, path, framework, g_timeout, &word);
+    if (word && steps::verbosity() >= 0) {
+        std::fputs(word, stdout);
+        std::fflush(stdout);
+    }
+    return code;
+}
+
+}  // namespace
+
+void runChild(const std::string& path, const InstanceFramework& framework, int tokenCount,
+              const char* const* tokens) {
+    bool process = applyTokens(framework, tokenCount, tokens);
+    steps::presetNextCounter(g_instances - 1);
+    // Long paths keep their end, where the instance's own name is.
+    if (path.size() > 70)
+        steps::open("Processing \"..." + path.substr(path.size() - 67) + "\"... ");
+    else
+        steps::open("Processing \"" + path + "\"... ");
+    int code = process ? framework.processInstance(path) : 0;  // 0: the line asked for a text
+    closeWithOutcome(framework, code);
+    std::fflush(stdout);
+    std::_Exit(outcome::exitStatus(code));
+}
+
+int countInstance() { return ++g_instances; }
+
+int instanceTimeout(const InstanceFramework& framework, int tokenCount, const char* const* tokens) {
+    int timeout = configurationTimeout(tokenCount, tokens);
+    return timeout == 0 ? framework.timeout : timeout;
+}
+
+int childOutcome(int status, const std::string& path, const InstanceFramework& framework, int timeout,
+                 const char** word) {
+    *word = nullptr;
+    g_timeout = timeout > 0 ? timeout : 0;
     if (WIFSIGNALED(status)) {
         int signal = WTERMSIG(status);
         if (signal == SIGUSR1) {
             if (framework.report && framework.onTimeout) framework.onTimeout(path);
-            if (steps::verbosity() >= 0) {
-                std::fputs("[TIMEOUT]", stdout);
-                std::fflush(stdout);
-            }
+            *word = "[TIMEOUT]";
             return outcome::Timeout;
         }
         if (framework.report && framework.onCrash) framework.onCrash(path, signal);
-        if (steps::verbosity() >= 0) {
-            std::fputs("[CRASH]", stdout);
-            std::fflush(stdout);
-        }
+        *word = "[CRASH]";
         return outcome::Crash;
     }
     int code = outcome::codeFromStatus(WEXITSTATUS(status));
     if (code == outcome::Memout && framework.report && framework.onMemout) framework.onMemout(path);
     return code;
 }
-
-}  // namespace
 
 bool isDirectory(const std::string& path) {
     DIR* dir = opendir(path.c_str());

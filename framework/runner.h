@@ -27,6 +27,26 @@ int currentTimeout();
 // Instances started in this process so far.
 int instanceCounter();
 
+// Pieces of a forked run, shared by the one-child runner and the pool of children.
+
+// Counts an instance about to start; returns the new count, which labels its step.
+int countInstance();
+
+// The child's side of a forked run: the instance's step line and the pipeline under
+// the line's tokens; ends the process with the result code.
+[[noreturn]] void runChild(const std::string& path, const InstanceFramework& framework, int tokenCount,
+                           const char* const* tokens);
+
+// The timeout of an instance run with these tokens: the line's "-timeout", else the
+// command line's TIMEOUT. Not positive: no limit.
+int instanceTimeout(const InstanceFramework& framework, int tokenCount, const char* const* tokens);
+
+// Turns a reaped child's wait status into the instance's result code and calls the
+// report hooks, which see `timeout` as the current timeout. *word is "[TIMEOUT]" or
+// "[CRASH]" when the parent has to end the child's open line with it, else null.
+int childOutcome(int status, const std::string& path, const InstanceFramework& framework, int timeout,
+                 const char** word);
+
 // A path opens as a directory.
 bool isDirectory(const std::string& path);
 

@@ -11,7 +11,6 @@
 #include "certificate/reconstruct.h"
 #include "certificate/strip.h"
 #include "certification/checks.h"
-#include "expressions/stage.h"
 #include "files/aiger.h"
 #include "files/certificate_dot.h"
 #include "files/qbm.h"
@@ -20,6 +19,7 @@
 #include "inputs/input_kinds.h"
 #include "inputs/log_reader.h"
 #include "outcomes/outcome.h"
+#include "pipeline/expression_stage.h"
 #include "pipeline/steps.h"
 #include "runcontrol/settings.h"
 

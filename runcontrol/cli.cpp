@@ -166,6 +166,38 @@ int setHbdd(const char* argument) {
 // The runner reads the value; the line's scan only steps over it.
 int skipTimeout(const char*) { return 1; }
 
+// A whole non-negative decimal number (digits only) that fits an int; -1 otherwise.
+int readCount(const char* text, const char* end) {
+    if (text == end) return -1;
+    long value = 0;
+    for (const char* p = text; p != end; ++p) {
+        if (*p < '0' || *p > '9') return -1;
+        value = value * 10 + (*p - '0');
+        if (value > INT_MAX) return -1;
+    }
+    return static_cast<int>(value);
+}
+
+// "-j N": N children at once, 0 for as many as there are online processors.
+int setJobs(const char* argument) {
+    int jobs = readCount(argument, argument + std::strlen(argument));
+    if (jobs < 0) return 0;
+    scanSettings().jobs = jobs;
+    return 1;
+}
+
+// "-shard K/N" with 0 <= K < N.
+int setShard(const char* argument) {
+    const char* slash = std::strchr(argument, '/');
+    if (!slash) return 0;
+    int index = readCount(argument, slash);
+    int count = readCount(slash + 1, slash + std::strlen(slash));
+    if (index < 0 || count < 1 || index >= count) return 0;
+    scanSettings().shardIndex = index;
+    scanSettings().shardCount = count;
+    return 1;
+}
+
 // Handlers of options without argument; they return what the option parser returns.
 using PlainHandler = int (*)(int argc);
 
@@ -188,6 +220,7 @@ struct Option {
     PlainHandler plain;            // no argument
     bool dump;                     // one or more "-dump" items
     bool configurationOnly;
+    bool commandLineOnly = false;  // governs the whole run: a configuration line steps over it
 };
 
 const Option kOptions[] = {
@@ -205,6 +238,8 @@ const Option kOptions[] = {
     {"-version", nullptr, showVersion, false, false},
     {"-copyright", nullptr, showCopyright, false, false},
     {"-timeout", skipTimeout, nullptr, false, true},
+    {"-j", setJobs, nullptr, false, false, true},
+    {"-shard", setShard, nullptr, false, false, true},
 };
 
 // Returns the index of the last argument consumed, kEndProcess, or argc to stop the scan.
@@ -212,6 +247,7 @@ int parseOption(int argc, const char* const* argv, int i, Mode mode) {
     for (const Option& option : kOptions) {
         if (std::strcmp(option.name, argv[i]) != 0) continue;
         if (option.configurationOnly && mode != Mode::ConfigurationLine) break;
+        if (option.commandLineOnly && mode == Mode::ConfigurationLine) return i + 1 < argc ? i + 1 : argc;
         if (option.plain) {
             int r = option.plain(argc);
             return r == kEndProcess ? kEndProcess : i;

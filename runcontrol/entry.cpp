@@ -1,6 +1,7 @@
 #include "runcontrol/entry.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -62,6 +63,13 @@ void onCrash(const std::string& path, int) {
     report::appendReportLine(path, 0, 0, 0, 0, 0, "CRASH");
 }
 
+// "-j 0" stands for as many children as there are online processors.
+int jobs() {
+    if (settings().jobs > 0) return settings().jobs;
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 && online < INT_MAX ? static_cast<int>(online) : 1;
+}
+
 }  // namespace
 
 InstanceFramework makeFramework() {
@@ -70,7 +78,13 @@ InstanceFramework makeFramework() {
     framework.giveup = settings().giveup;
     framework.autoGiveup = settings().autoGiveup;
     framework.report = settings().report;
+    framework.timeout = settings().timeout;
     framework.configName = "Plumex.conf";
+    framework.jobs = jobs();
+    if (settings().shardCount > 0) {
+        framework.shardIndex = settings().shardIndex;
+        framework.shardCount = settings().shardCount;
+    }
     framework.processInstance = [](const std::string& path) { return ::processInstance(path); };
     framework.isInstance = isInstance;
     framework.isSuccess = isSuccess;

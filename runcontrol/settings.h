@@ -39,6 +39,9 @@ struct Settings {
     int reorderFinal = 1;            // NONE
     int reconstructionPhase = 1;
     int dddmpMode = 'B';
+    int jobs = 1;        // "-j": batch children at once; 0 stands for the online processors
+    int shardIndex = 0;  // "-shard K/N": this run takes instance i when i mod N = K
+    int shardCount = 0;  // 0: no "-shard" given
 };
 
 // Read access for every Part.

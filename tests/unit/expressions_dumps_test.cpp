@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -15,8 +17,7 @@
 #include "expressions/dumps.h"
 #include "expressions/evaluate.h"
 #include "expressions_fixture.h"
-#include "runcontrol/settings.h"
-#include "pipeline/steps.h"
+#include "tests/support/recorder.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -91,18 +92,6 @@ void expectNamedTextNodes(const std::string& data) {
 }
 
 struct DumpFixture : ::testing::Test {
-    void SetUp() override {
-        Settings& s = scanSettings();
-        saved = s;
-        s.verbosity = -1;
-    }
-    void TearDown() override {
-        Settings& s = scanSettings();
-        ExpList* keep = s.expressions;
-        s = saved;
-        s.expressions = keep;
-    }
-    Settings saved;
     TempDir dir;
 };
 
@@ -111,7 +100,7 @@ ListPtr evaluatedList(const QBModel& model, const std::string& text) {
     EXPECT_NE(list, nullptr) << text;
     if (!list) return list;
     EXPECT_EQ(expCheckArgs(model, *list), 1);
-    EXPECT_EQ(expEvaluateList(model, *list), 1);
+    EXPECT_EQ(expEvaluateList(model, *list, steps::silent()), 1);
     return list;
 }
 
@@ -126,14 +115,14 @@ TEST_F(DumpFixture, OneFileBddDumpsLoadBackIntoTheSameFunctionsInBothModes) {
     for (char mode : {'A', 'B'}) {
         for (int round = 0; round < 12; ++round) {
             SCOPED_TRACE(std::string("mode ") + mode + " round " + std::to_string(round));
-            scanSettings().dddmpMode = mode;
-            scanSettings().singleExpBddFile = 1;
+            ExpDumpOptions options;
+            options.dddmpMode = mode;
             auto cert = randomCertificate(rng, round % 6 + 1, 3);
             int count = 1 + round % 3;
             ListPtr list = evaluatedList(cert->model, randomInverseList(rng, *cert, count));
             ASSERT_NE(list, nullptr);
             std::string base = dir.file("f" + std::to_string(round) + ".qbm");
-            expDumpBdd(cert->model, *list, base);
+            expDumpBdd(cert->model, *list, base, options, steps::silent());
             std::string path = base + ".exp.bdd";
             ASSERT_TRUE(fileExists(path));
             LoadedDump d = loadDump(path);
@@ -172,12 +161,13 @@ TEST_F(DumpFixture, PerExpressionBddDumpsHoldBothRootsOrANoteForConstants) {
                     std::to_string(x) + ",-" + std::to_string(x) + "),dc(dc(" + std::to_string(x) + ")),or(" + std::to_string(x) + ",or(-" + std::to_string(x) + ",dc(" +
                     std::to_string(x) + ")))>";
     for (char mode : {'A', 'B'}) {
-        scanSettings().dddmpMode = mode;
-        scanSettings().singleExpBddFile = 0;
+        ExpDumpOptions options;
+        options.dddmpMode = mode;
+        options.singleBddFile = false;
         ListPtr list = evaluatedList(cert->model, t);
         ASSERT_NE(list, nullptr);
         std::string base = dir.file(std::string("m") + mode + ".qbm");
-        expDumpBdd(cert->model, *list, base);
+        expDumpBdd(cert->model, *list, base, options, steps::silent());
         ASSERT_EQ(list->count, 5);
         EXPECT_TRUE(list->values[3].falseBdd.isOne());
         EXPECT_TRUE(list->values[4].trueBdd.isOne());
@@ -252,7 +242,7 @@ TEST_F(DumpFixture, CnfClausesAreSatisfiedExactlyByTheScenariosOfTheDumpedFuncti
         ListPtr list = evaluatedList(cert->model, t);
         ASSERT_NE(list, nullptr);
         std::string base = dir.file("c" + std::to_string(round) + ".qbm");
-        expDumpCnf(cert->model, *list, base);
+        expDumpCnf(cert->model, *list, base, steps::silent());
         for (int k = 0; k < list->count; ++k) {
             const ExpValue& v = list->values[k];
             bool split = v.trueBdd != !v.falseBdd;
@@ -298,8 +288,8 @@ TEST_F(DumpFixture, DotDrawingsAreAcceptedByGraphviz) {
     ListPtr list = evaluatedList(cert->model, randomInverseList(rng, *cert, 3));
     ASSERT_NE(list, nullptr);
     std::string base = dir.file("d.qbm");
-    scanSettings().singleExpDotFile = 1;
-    expDumpDot(cert->model, *list, base);
+    ExpDumpOptions options;
+    expDumpDot(cert->model, *list, base, options, steps::silent());
     ASSERT_TRUE(fileExists(base + ".exp.dot"));
     EXPECT_EQ(runDot(base + ".exp.dot"), 0);
     std::string drawing = readFile(base + ".exp.dot");
@@ -314,8 +304,8 @@ TEST_F(DumpFixture, DotDrawingsAreAcceptedByGraphviz) {
             EXPECT_NE(drawing.find("\" a" + std::to_string(cert->univExt[j]) + " \""), std::string::npos);
         }
     }
-    scanSettings().singleExpDotFile = 0;
-    expDumpDot(cert->model, *list, base);
+    options.singleDotFile = false;
+    expDumpDot(cert->model, *list, base, options, steps::silent());
     for (int k = 1; k <= 3; ++k) {
         std::string path = base + "." + std::to_string(k) + ".exp.dot";
         ASSERT_TRUE(fileExists(path));
@@ -330,9 +320,9 @@ TEST_F(DumpFixture, DirectResultFileHoldsOneLine) {
                     std::to_string(cert->existExt[1]) + ")>(-" + std::to_string(cert->univExt[1]) + ")";
     ListPtr list(expParseList(t.c_str()));
     ASSERT_NE(list, nullptr);
-    ASSERT_EQ(expEvaluateList(cert->model, *list), 1);
+    ASSERT_EQ(expEvaluateList(cert->model, *list, steps::silent()), 1);
     std::string base = dir.file("x.qbm");
-    expDumpDirect(cert->model, *list, base);
+    expDumpDirect(cert->model, *list, base, steps::silent());
     EXPECT_EQ(readFile(base + ".exp.direct"), listText(*list, -1, true) + "\n");
     EXPECT_EQ(listText(*list, -1, true).find("<" + std::to_string(cert->existExt[0]) + ",and("), 0u);
 }
@@ -343,24 +333,23 @@ TEST_F(DumpFixture, AFileThatCannotBeWrittenIsReportedAndNotLeftBehind) {
     ListPtr list = evaluatedList(cert->model, "<" + std::to_string(cert->existExt[0]) + "," +
                                                   std::to_string(cert->existExt[1]) + ">");
     ASSERT_NE(list, nullptr);
-    steps::setVerbosity(4);
-    scanSettings().singleExpBddFile = 1;
     std::string base = dir.file("missing/f.qbm");
-    testing::internal::CaptureStdout();
-    expDumpBdd(cert->model, *list, base);
-    expDumpCnf(cert->model, *list, base);
-    expDumpDot(cert->model, *list, base);
-    expDumpDirect(cert->model, *list, base);
-    std::string out = testing::internal::GetCapturedStdout();
-    for (const char* step : {"BDD representation: ", "CNF representation: ", "DOT representation: ",
-                             "Direct expression result: "}) {
-        std::size_t at = out.find(step);
-        ASSERT_NE(at, std::string::npos) << step << " in\n" << out;
-        std::size_t result = out.find("[OK, ", at);
-        ASSERT_NE(result, std::string::npos);
-        EXPECT_EQ(out.compare(result, 19, "[OK, cannot create "), 0) << out.substr(at, 200);
-    }
-    EXPECT_EQ(out.find("s]\n1.BDD"), std::string::npos);
+    testsupport::Recorder r;
+    ExpDumpOptions options;
+    EXPECT_FALSE(expDumpBdd(cert->model, *list, base, options, r));
+    EXPECT_FALSE(expDumpCnf(cert->model, *list, base, r));
+    EXPECT_FALSE(expDumpDot(cert->model, *list, base, options, r));
+    EXPECT_FALSE(expDumpDirect(cert->model, *list, base, r));
+    // One step per file, each closed with why its file is missing, and nothing else.
+    std::regex step(R"re((BDD representation|CNF representation|DOT representation|Direct expression result): )re"
+                    R"re("([^"]+)" \[OK, cannot create "\2": [^\]]+\])re");
+    std::set<std::string> kinds;
+    std::string rest = r.text;
+    for (std::smatch m; std::regex_search(rest, m, step, std::regex_constants::match_continuous);
+         rest = m.suffix().str())
+        kinds.insert(m[1].str());
+    EXPECT_EQ(rest, "") << r.text;
+    EXPECT_EQ(kinds.size(), 4u) << r.text;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "expressions/evaluate.h"
 #include "expressions_fixture.h"
+#include "tests/support/recorder.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ TEST(ExpressionEvaluation, InverseValuesMatchTheThreeValuedTablesScenarioByScena
             expFormatList(canonical, sizeof canonical, list.get(), -1, false);
             EXPECT_EQ(canonical, t);
             ASSERT_EQ(expCheckArgs(cert->model, *list), 1);
-            ASSERT_EQ(expEvaluateList(cert->model, *list), 1);
+            ASSERT_EQ(expEvaluateList(cert->model, *list, steps::silent()), 1);
             const ExpValue& v = list->values[0];
             for (int s = 0; s < cert->scenarios(); ++s) {
                 int expected = tri(*cert, *g, s);
@@ -121,7 +122,7 @@ TEST(ExpressionEvaluation, DirectResultsMatchTheCompletionsOfRandomScenarios) {
             ASSERT_EQ(list->mode, 0);
             ASSERT_EQ(list->count, count);
             ASSERT_EQ(expCheckArgs(cert->model, *list), 1);
-            int ok = expEvaluateList(cert->model, *list);
+            int ok = expEvaluateList(cert->model, *list, steps::silent());
             EXPECT_EQ(ok, 1);  // consistent certificates never give "ERR"
             std::string all = count > 1 ? "<" : "";
             for (int k = 0; k < count; ++k) {
@@ -140,7 +141,7 @@ std::string evaluated(const QBModel& model, const char* text, int* ok = nullptr)
     ListPtr list(expParseList(text));
     if (!list) return "(no list)";
     if (!expCheckArgs(model, *list)) return "(bad argument)";
-    int r = expEvaluateList(model, *list);
+    int r = expEvaluateList(model, *list, steps::silent());
     if (ok) *ok = r;
     return results(*list, -1);
 }
@@ -162,7 +163,9 @@ TEST(ExpressionEvaluation, DcIsTrueExactlyWhereTheOperandIsUndetermined) {
     Small s;
     ListPtr list(expParseList("<dc(7),not(not(7)),7>"));
     ASSERT_NE(list, nullptr);
-    ASSERT_EQ(expEvaluateList(s.model, *list), 1);
+    testsupport::Recorder r;
+    ASSERT_EQ(expEvaluateList(s.model, *list, r), 1);
+    EXPECT_EQ(r.text, "dc(7) = 50% [OK]!(!(7)) = [25%:25%] [OK]7 = [25%:25%] [OK]");  // a step per expression
     bdd::Bdd pos = s.model.posBdd[5], neg = s.model.negBdd[5];
     EXPECT_EQ(list->values[0].trueBdd, !(pos | neg));
     EXPECT_EQ(list->values[0].falseBdd, pos | neg);
@@ -215,7 +218,7 @@ TEST(ExpressionEvaluation, ArgumentCheckRefusesWhatIsNoAvailableExistential) {
     EXPECT_EQ(expDirectResult(s.model, v.trueBdd, v.falseBdd, &scenario), DIR_ERR);
     ListPtr list(expParseList("<3,6>"));
     ASSERT_NE(list, nullptr);
-    EXPECT_EQ(expEvaluateList(s.model, *list), 0);
+    EXPECT_EQ(expEvaluateList(s.model, *list, steps::silent()), 0);
     EXPECT_EQ(results(*list, -1), "<ERR,50%>");
 }
 

@@ -7,8 +7,7 @@
 
 #include "expressions/expression_file.h"
 #include "expressions_fixture.h"
-#include "runcontrol/settings.h"
-#include "pipeline/steps.h"
+#include "tests/support/recorder.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -20,27 +19,13 @@ using testsupport::TempDir;
 using testsupport::writeFile;
 
 struct FileMode : ::testing::Test {
-    void SetUp() override {
-        saved = scanSettings();
-        // The line steps are the shown level; the per-expression steps below them are not,
-        // as inside the pipeline's evaluation step at the default verbosity.
-        steps::setVerbosity(1);
-        scanSettings().dumpExpBdd = 0;
-        scanSettings().dumpExpCnf = 0;
-        scanSettings().dumpExpDot = 0;
-        scanSettings().dumpDirExp = 0;
-    }
-    void TearDown() override {
-        ExpList* keep = scanSettings().expressions;
-        scanSettings() = saved;
-        scanSettings().expressions = keep;
-    }
+    // What the evaluation reports.
     std::string run(const std::string& path) {
-        testing::internal::CaptureStdout();
-        error = expEvaluateFile(small.model, path);
-        return testing::internal::GetCapturedStdout();
+        testsupport::Recorder r;
+        error = expEvaluateFile(small.model, path, options, r);
+        return r.text;
     }
-    Settings saved;
+    ExpFileOptions options;  // no dumps, results shown
     TempDir dir;
     Small small;
     std::string error;
@@ -74,14 +59,16 @@ TEST_F(FileMode, GoodMalformedAndFailingLines) {
     std::string out = run(path);
     EXPECT_EQ(error, "");
     EXPECT_EQ(readFile(path + ".result"), kResults);
-    // One step per parsed line, titled with its canonical text; the results on its line.
-    EXPECT_NE(out.find("1.7 = [25%:25%] [OK, "), std::string::npos) << out;
-    EXPECT_NE(out.find("2.or(6,7) = [50%:25%] [OK, "), std::string::npos) << out;
-    EXPECT_NE(out.find("3.and(6,3) [OK, Evaluation error, "), std::string::npos) << out;
-    EXPECT_NE(out.find("5.8() "), std::string::npos) << out;
-    EXPECT_NE(out.find("6.<6,7>(-3) = <F,wF> "), std::string::npos) << out;
-    EXPECT_EQ(out.find("hello"), std::string::npos);
-    EXPECT_EQ(out.find("Dump to file"), std::string::npos);
+    // One step per parsed line, titled with its canonical text, holding the steps of its
+    // evaluation; the results on its line.
+    EXPECT_EQ(out,
+              "7 7 = [25%:25%] [OK]= [25%:25%] [OK]"
+              "or(6,7) or(6,7) = [50%:25%] [OK]= [50%:25%] [OK]"
+              "and(6,3) [OK, Evaluation error]"
+              "6(3) 6(3) = T [OK]= T [OK]"
+              "8() 8() = ERR [OK][OK, Evaluation error]"
+              "<6,7>(-3) 6(-3) = F [OK]7(-3) = wF [OK]= <F,wF> [OK]"
+              "5 5 = always [OK]= always [OK]");
 }
 
 TEST_F(FileMode, GzipCompressedInputReadsTheSame) {
@@ -90,9 +77,11 @@ TEST_F(FileMode, GzipCompressedInputReadsTheSame) {
     ASSERT_NE(gz, nullptr);
     gzputs(gz, kLines);
     gzclose(gz);
-    run(path);
+    options.showResults = false;  // the results stay off the line steps
+    std::string out = run(path);
     EXPECT_EQ(error, "");
     EXPECT_EQ(readFile(path + ".result"), kResults);
+    EXPECT_NE(out.find("7(-3) = wF [OK][OK]5 5 = always [OK][OK]"), std::string::npos) << out;
 }
 
 TEST_F(FileMode, ALineOf1023CharactersEndsTheProcessing) {
@@ -115,10 +104,8 @@ TEST_F(FileMode, AnEmptyFileGivesAnEmptyResultAndNoSteps) {
 }
 
 TEST_F(FileMode, DumpsAreWrittenPerLineAfterTheResultFileName) {
-    scanSettings().dumpExpBdd = 1;
-    scanSettings().singleExpBddFile = 1;
-    scanSettings().dumpDirExp = 1;
-    steps::setVerbosity(2);
+    options.dumps.bdd = true;
+    options.dumps.direct = true;
     std::string path = dir.file("q.txt");
     writeFile(path, "7\n6(3)\nbad\n<5,6>\n");
     std::string out = run(path);
@@ -129,11 +116,11 @@ TEST_F(FileMode, DumpsAreWrittenPerLineAfterTheResultFileName) {
     EXPECT_TRUE(fileExists(result + ".line4.exp.bdd"));
     EXPECT_EQ(readFile(result + ".line2.exp.direct"), "6(3) = T\n");
     EXPECT_NE(out.find("Dump to file "), std::string::npos);
-    EXPECT_NE(out.find("BDD representation: \"" + result + ".line1.exp.bdd\" [OK, "), std::string::npos) << out;
+    EXPECT_NE(out.find("BDD representation: \"" + result + ".line1.exp.bdd\" [OK]"), std::string::npos) << out;
 
     // Without any of the inverse dumps the step is not opened, so a direct line is not
     // dumped even with "direxp".
-    scanSettings().dumpExpBdd = 0;
+    options.dumps.bdd = false;
     writeFile(path, "6(-3)\n");
     out = run(path);
     EXPECT_EQ(readFile(result + ".line2.exp.direct"), "6(3) = T\n");

@@ -92,11 +92,11 @@ TEST_F(Runner, MemoryOutCallsItsHookOnlyWithReportOn) {
 }
 
 TEST_F(Runner, ATimeoutStopsTheChildOnItsOwnLine) {
-    scanSettings().timeout = 1;
     std::string timedOut;
     auto f = framework([](const std::string&) -> int {
         for (;;) pause();
     });
+    f.timeout = 1;
     f.report = 1;
     f.onTimeout = [&](const std::string& path) { timedOut = path; };
     int label = runner::instanceCounter() + 1;
@@ -123,11 +123,11 @@ TEST_F(Runner, ACrashIsCaughtAndReported) {
 }
 
 TEST_F(Runner, ReportHooksStayQuietWithoutReport) {
-    scanSettings().timeout = 1;
     int calls = 0;
     auto f = framework([](const std::string&) -> int {
         for (;;) pause();
     });
+    f.timeout = 1;
     f.onTimeout = [&](const std::string&) { ++calls; };
     EXPECT_EQ(run(f, "slow.inst"), 30);
     EXPECT_EQ(calls, 0);
@@ -176,16 +176,16 @@ TEST_F(Runner, LongPathsShowTheirLast67Characters) {
 }
 
 TEST_F(Runner, ConfigurationTimeoutGovernsAndFallsBack) {
-    scanSettings().timeout = 1;
     auto slow = framework([](const std::string&) {
         usleep(1300000);
         return 10;
     });
+    slow.timeout = 1;
     // A negative value arms no alarm, not even the command line's.
     EXPECT_EQ(run(slow, "a.inst", {"-timeout", "-1"}), 10);
     // 0, or no "-timeout", falls back to the command line's TIMEOUT.
     EXPECT_EQ(run(slow, "b.inst", {"-timeout", "0"}), 30);
-    scanSettings().timeout = 0;
+    slow.timeout = 0;
     EXPECT_EQ(run(slow, "c.inst", {"-v", "1", "-timeout", "1"}), 30);
     take();
 }
