@@ -36,6 +36,10 @@ struct LoadResult {
 // skipped), matching variables by ids and roots by list, and leaves the stream just
 // after the ".end" line. mode 'A' or 'B' must match the file; 'D' accepts either.
 LoadResult loadArray(std::FILE* fp, char mode);
+// The same for a stream that is no plain file (a memory or cookie stream): streamSize is
+// the size of everything it reads, from its offset 0, and bounds the counts as a file's
+// size does.
+LoadResult loadArray(std::FILE* fp, char mode, long streamSize);
 
 // Number of nodes of the roots in the complement-edge form of the dumps, the constant
 // included (the reference library's sharing size).

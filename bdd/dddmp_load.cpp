@@ -29,7 +29,7 @@ constexpr long kMaxVars = 2000000;
 
 class Loader {
   public:
-    Loader(std::FILE* fp, char mode) : fp_(fp), wantMode_(mode) {}
+    Loader(std::FILE* fp, char mode, long fileSize) : fp_(fp), wantMode_(mode), givenSize_(fileSize) {}
     LoadResult run();
 
   private:
@@ -71,6 +71,7 @@ class Loader {
     std::vector<int> ids_, permids_, rootIds_;
     bool haveIds_ = false, havePermids_ = false, haveRootIds_ = false;
     long fileSize_ = -1;
+    long givenSize_ = -1;  // the size of what the stream reads, when it is no plain file
 
     // Records, by node number (slot 0 unused): support position (nsupp_ for a
     // constant), then and else children with their complement as the sign.
@@ -159,7 +160,10 @@ bool Loader::skipWords(const char* key, long count) {
 
 bool Loader::header() {
     struct stat st;
-    if (fstat(fileno(fp_), &st) == 0 && S_ISREG(st.st_mode)) fileSize_ = static_cast<long>(st.st_size);
+    if (givenSize_ >= 0)
+        fileSize_ = givenSize_;
+    else if (fstat(fileno(fp_), &st) == 0 && S_ISREG(st.st_mode))
+        fileSize_ = static_cast<long>(st.st_size);
     std::string tok;
     if (!token(tok)) return fail("no dump: end of file");
     bool first = true;
@@ -371,8 +375,11 @@ bool Loader::build(LoadResult& result) {
     int maxId = -1;
     for (int id : ids_) maxId = std::max(maxId, id);
     manager.ensureVars(maxId + 1);
-    std::vector<bdd::Bdd> varAt(static_cast<std::size_t>(nsupp_));
-    for (long p = 0; p < nsupp_; ++p) varAt[p] = bdd::ithVar(ids_[order[p]]);
+    std::vector<int> varIndex(static_cast<std::size_t>(nsupp_));
+    for (long p = 0; p < nsupp_; ++p) {
+        varIndex[p] = ids_[order[p]];
+        bdd::ithVar(varIndex[p]);  // the variable exists from here on
+    }
 
     // Which polarities of each node are needed: the engine has no complement edges,
     // so a node and its negation are separate functions, built only where used.
@@ -389,6 +396,11 @@ bool Loader::build(LoadResult& result) {
         }
     }
     std::vector<bdd::Bdd> plain(static_cast<std::size_t>(n + 1)), negated(static_cast<std::size_t>(n + 1));
+    // The nodes are made directly, children first; the table is grown once for all.
+    bdd::NodeBuilder builder;
+    long building = 0;
+    for (long i = 1; i <= n; ++i) building += (need[i] & 1) + ((need[i] >> 1) & 1);
+    builder.reserve(building);
     auto value = [&](int ref, int pol) -> const bdd::Bdd& {
         int k = ref < 0 ? -ref : ref;
         return (pol ^ (ref < 0)) ? negated[k] : plain[k];
@@ -400,9 +412,9 @@ bool Loader::build(LoadResult& result) {
             if (need[i] & 2) negated[i] = bdd::zero();
             continue;
         }
-        const bdd::Bdd& x = varAt[pos_[i]];
-        if (need[i] & 1) plain[i] = bdd::ite(x, value(then_[i], 0), value(else_[i], 0));
-        if (need[i] & 2) negated[i] = bdd::ite(x, value(then_[i], 1), value(else_[i], 1));
+        int index = varIndex[pos_[i]];
+        if (need[i] & 1) plain[i] = builder.node(index, value(else_[i], 0), value(then_[i], 0));
+        if (need[i] & 2) negated[i] = builder.node(index, value(else_[i], 1), value(then_[i], 1));
     }
     result.roots.reserve(rootIds_.size());
     for (int r : rootIds_) result.roots.push_back(value(r, 0));
@@ -463,13 +475,15 @@ LoadResult Loader::run() {
 
 }  // namespace
 
-LoadResult loadArray(std::FILE* fp, char mode) {
+LoadResult loadArray(std::FILE* fp, char mode) { return loadArray(fp, mode, -1); }
+
+LoadResult loadArray(std::FILE* fp, char mode, long streamSize) {
     if (!fp) {
         LoadResult result;
         result.error = "no stream";
         return result;
     }
-    Loader loader(fp, mode);
+    Loader loader(fp, mode, streamSize);
     return loader.run();
 }
 

@@ -104,7 +104,26 @@ class Bdd {
     friend Bdd exist(const Bdd&, const Bdd&);
     friend Bdd cofactor(const Bdd&, const Bdd&);
     friend Bdd ite(const Bdd&, const Bdd&, const Bdd&);
+    friend class NodeBuilder;
     friend Bdd conjunctionInPlace(std::vector<Bdd>&);
+};
+
+// Nodes made directly from their variable and children, as a file loader builds a
+// forest from the bottom up: no operation per node. Automatic reordering waits while a
+// builder lives (the node table may grow under it, but the variable order may not).
+class NodeBuilder {
+  public:
+    NodeBuilder();
+    ~NodeBuilder();
+    NodeBuilder(const NodeBuilder&) = delete;
+    NodeBuilder& operator=(const NodeBuilder&) = delete;
+
+    // Room in the node table for this many more nodes, so that building them sets off
+    // no collection and no step-by-step growth.
+    void reserve(long nodes);
+    // "if variable index then high else low": joined directly where both children lie
+    // below the variable in the order (or are constants), through ite otherwise.
+    Bdd node(int index, const Bdd& low, const Bdd& high);
 };
 
 Bdd one();

@@ -18,7 +18,7 @@
 #include "certificate/reconstruct.h"
 #include "certification/checks.h"
 #include "inputs/qdimacs_reader.h"
-#include "pipeline/settings.h"
+#include "outcomes/reporter.h"
 
 namespace {
 
@@ -67,12 +67,14 @@ void generate(const std::string& path, long clauses) {
 
 // The reader alone, every clause accepted: what parsing costs without the BDD work.
 int parseInProcess(const std::string& path) {
-    scanSettings().verbosity = -1;
     long literals = 0;
-    int result = qdimacs::read(path, {kUniv + kExist + 1, kUniv + kExist}, [&](const int*, int n) {
-        literals += n;
-        return 1;
-    });
+    int result = qdimacs::read(
+        path, {kUniv + kExist + 1, kUniv + kExist},
+        [&](const int*, int n) {
+            literals += n;
+            return 1;
+        },
+        steps::silent());
     return result && literals > 0 ? 1 : 0;
 }
 
@@ -88,8 +90,7 @@ int checkInProcess(const std::string& path) {
         model->posBdd[x] = u;
         model->negBdd[x] = !u;
     }
-    scanSettings().verbosity = -1;
-    return certification::validityCheck(*model, path);
+    return certification::validityCheck(*model, path, steps::silent());
 }
 
 struct Measured {

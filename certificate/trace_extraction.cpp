@@ -583,7 +583,7 @@ std::unique_ptr<QBModel> extractFromTrace(const std::string& tracePath, const st
     bool fits = true;
     int read = qdimacs::read(
         formulaPath, expect, [&](const int* literals, int count) { return extraction.clause(literals, count); },
-        [&](const qdimacs::Prefix& prefix) {
+        reporter, [&](const qdimacs::Prefix& prefix) {
             fits = formulaFits(prefix, trace);
             return fits ? 1 : 0;
         });

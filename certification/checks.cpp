@@ -5,10 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "bdd/dddmp.h"
-#include "files/output_file.h"
 #include "outcomes/clocks.h"
-#include "outcomes/steps.h"
 
 namespace certification {
 
@@ -26,30 +23,22 @@ bool hasFunction(const QBModel& model, int v) {
            !model.posBdd[v].isNull() && !model.negBdd[v].isNull();
 }
 
-void reportFailingClause(const QBModel& model, const int* literals, int count, const bdd::Bdd& s,
-                         const bdd::Bdd& h, const bdd::Bdd& r) {
-    OutputFile dot("bdd_test.dot");
-    bool written = dot.ok() && dddmp::dumpDot(dot.stream(), {s, h, r}, {},
-                                              {"satIndexSet", "univHypothesis", "alwaysSat"});
-    if (!written) dot.fail();
-    bool committed = dot.commit();
-    std::fputs("Non-sat clause: ", stdout);
+void reportFailingClause(const QBModel& model, const int* literals, int count, steps::Reporter& reporter) {
+    reporter.write("Non-sat clause: ");
     for (int i = 0; i < count; ++i) {
         int e = literals[i];
         int v = internalOf(model, std::abs(e));
         bool universal = v != 0 && model.univIndex[v] != 0;
-        std::printf("%s%i(orig:%i) ", universal ? "A" : "E", e < 0 ? -v : v, e);
+        reporter.print("%s%i(orig:%i) ", universal ? "A" : "E", e < 0 ? -v : v, e);
     }
-    if (!committed) std::printf("(%s) ", dot.error().c_str());
-    std::fflush(stdout);
 }
 
 }  // namespace
 
-int consistencyCheck(QBModel& model) {
-    steps::open("Consistency check       ");
+int consistencyCheck(QBModel& model, steps::Reporter& reporter) {
+    reporter.open("Consistency check       ");
     double start = clocks::checkMicros();
-    steps::Progress progress(steps::display());
+    steps::Progress progress(reporter);
     progress.start();
     long k = 0;
     for (int i = 1; i < model.numVars; ++i) {
@@ -58,12 +47,12 @@ int consistencyCheck(QBModel& model) {
         ++k;
         progress.update(k, model.numVars);
         if (conflict) {
-            steps::close("Problem with variable " + std::to_string(model.intToExt[i]));
+            reporter.close("Problem with variable " + std::to_string(model.intToExt[i]));
             return 0;
         }
     }
     progress.finish();
-    steps::close();
+    reporter.close();
     model.consistencyTime = clocks::checkSecondsSince(start);
     return 1;
 }
@@ -81,10 +70,44 @@ std::vector<bdd::Bdd> falsifiers(const QBModel& model) {
     return table;
 }
 
-int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, const int* literals, int count) {
-    // The universal literals' falsifiers make the hypothesis. The buffer is kept from
-    // clause to clause: this runs once per clause of the formula.
-    static std::vector<bdd::Bdd> falsified;
+// What a literal (external number e at 2e, -e at 2e + 1) does in a clause, decided once
+// per check: most clauses hold by a literal whose function is the constant true, and
+// are then told from this byte alone, without a look at the certificate's tables.
+enum LiteralRole : unsigned char { kNothing = 0, kAlwaysTrue = 1, kUniversal = 2, kFunction = 3 };
+
+std::vector<unsigned char> literalRoles(const QBModel& model) {
+    std::size_t known = model.extToInt.size();
+    std::vector<unsigned char> roles(2 * known, kNothing);
+    for (std::size_t e = 1; e < known; ++e) {
+        int v = internalOf(model, static_cast<int>(e));
+        if (v == 0) continue;
+        if (model.univIndex[v] != 0) {
+            roles[2 * e] = roles[2 * e + 1] = kUniversal;
+            continue;
+        }
+        if (!hasFunction(model, v)) continue;
+        for (int negative = 0; negative < 2; ++negative) {
+            const bdd::Bdd& f = negative ? model.negBdd[v] : model.posBdd[v];
+            roles[2 * e + negative] = f.isOne() ? kAlwaysTrue : f.isZero() ? kNothing : kFunction;
+        }
+    }
+    return roles;
+}
+
+bool holdsByRole(const std::vector<unsigned char>& roles, const int* literals, int count) {
+    const std::size_t size = roles.size();
+    for (int i = 0; i < count; ++i) {
+        int e = literals[i];
+        std::size_t at = e < 0 ? 2 * static_cast<std::size_t>(-static_cast<long>(e)) + 1 : 2 * static_cast<std::size_t>(e);
+        if (at < size && roles[at] == kAlwaysTrue) return true;
+    }
+    return false;
+}
+
+// The universal literals' falsifiers make the hypothesis; falsified is a buffer kept from
+// clause to clause, since this runs once per clause of the formula.
+int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, std::vector<bdd::Bdd>& falsified,
+                const int* literals, int count, steps::Reporter& reporter, FailingClause* failing) {
     falsified.clear();
     bdd::Bdd s;  // null: the empty satisfying set
     for (int i = 0; i < count; ++i) {
@@ -105,17 +128,20 @@ int checkClause(const QBModel& model, const std::vector<bdd::Bdd>& falsify, cons
     if (!falsified.empty()) h = bdd::conjunctionInPlace(falsified);
     bdd::Bdd r = h.isNull() ? s : bdd::cofactor(s, h);
     if (r.isOne()) return 1;
-    reportFailingClause(model, literals, count, s, h.isNull() ? bdd::one() : h, r);
+    reportFailingClause(model, literals, count, reporter);
+    if (failing) *failing = {s, h.isNull() ? bdd::one() : h, r};
     return 0;
 }
 
 }  // namespace
 
-int clauseCheck(const QBModel& model, const int* literals, int count) {
-    return checkClause(model, falsifiers(model), literals, count);
+int clauseCheck(const QBModel& model, const int* literals, int count, steps::Reporter& reporter,
+                FailingClause* failing) {
+    std::vector<bdd::Bdd> falsified;
+    return checkClause(model, falsifiers(model), falsified, literals, count, reporter, failing);
 }
 
-int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix) {
+int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix, steps::Reporter& reporter) {
     int blocks = static_cast<int>(prefix.blockKind.size());
     auto blockOf = [&](int internal) {
         int e = model.intToExt[internal];
@@ -127,7 +153,7 @@ int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix) {
         if (model.univIndex[x] != 0 || !hasFunction(model, x)) continue;
         int b = blockOf(x);
         if (b > 0 && prefix.blockKind[b] == 'a') {
-            steps::print("Problem, variable %i is universal in the formula ", model.intToExt[x]);
+            reporter.print("Problem, variable %i is universal in the formula ", model.intToExt[x]);
             return 0;
         }
         if (later[b].isNull()) {
@@ -140,26 +166,31 @@ int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix) {
         bdd::Bdd t = bdd::exist(model.posBdd[x], later[b]);
         bdd::Bdd f = bdd::exist(model.negBdd[x], later[b]);
         if (!(t & f).isZero()) {
-            steps::print("Problem, variable %i depends on a later universal ", model.intToExt[x]);
+            reporter.print("Problem, variable %i depends on a later universal ", model.intToExt[x]);
             return 0;
         }
     }
     return 1;
 }
 
-int validityCheck(QBModel& model, const std::string& formulaPath) {
-    steps::open("Validity check          ");
+int validityCheck(QBModel& model, const std::string& formulaPath, steps::Reporter& reporter, FailingClause* failing) {
+    reporter.open("Validity check          ");
     double start = clocks::checkMicros();
     qdimacs::Expect expect;
     expect.numVars = model.numVars;
     expect.maxKnown = static_cast<int>(model.extToInt.size()) - 1;
     const QBModel& m = model;
     std::vector<bdd::Bdd> falsify = falsifiers(model);
+    std::vector<unsigned char> roles = literalRoles(model);
+    std::vector<bdd::Bdd> falsified;
     int result = qdimacs::read(
         formulaPath, expect,
-        [&m, &falsify](const int* literals, int count) { return checkClause(m, falsify, literals, count); },
-        [&m](const qdimacs::Prefix& prefix) { return dependencyCheck(m, prefix); });
-    steps::close();
+        [&](const int* literals, int count) {
+            if (holdsByRole(roles, literals, count)) return 1;
+            return checkClause(m, falsify, falsified, literals, count, reporter, failing);
+        },
+        reporter, [&m, &reporter](const qdimacs::Prefix& prefix) { return dependencyCheck(m, prefix, reporter); });
+    reporter.close();
     model.validityTime = clocks::checkSecondsSince(start);
     return result;
 }

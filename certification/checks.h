@@ -7,22 +7,32 @@
 
 #include "certificate/model.h"
 #include "inputs/qdimacs_reader.h"
+#include "outcomes/reporter.h"
 
 namespace certification {
 
 // Step "Consistency check       ": 1 when consistent; 0 at the first conflicting variable.
-int consistencyCheck(QBModel& model);
+int consistencyCheck(QBModel& model, steps::Reporter& reporter);
+
+// Why a clause fails: S, the scenarios in which its existential literals hold; H, the
+// hypothesis that falsifies its universal literals; R, S restricted to H (not constant true).
+struct FailingClause {
+    bdd::Bdd satisfied, hypothesis, alwaysSat;
+};
 
 // Step "Validity check          ": 1 when the prefix allows every existential's function
-// and every clause of the formula holds; 0 otherwise (the reason is on the step's line).
-int validityCheck(QBModel& model, const std::string& formulaPath);
+// and every clause of the formula holds; 0 otherwise (the reason is on the step's line, and
+// *failing, when given, receives the BDDs of a failing clause).
+int validityCheck(QBModel& model, const std::string& formulaPath, steps::Reporter& reporter,
+                  FailingClause* failing = nullptr);
 
-// One clause in the formula's numbering: 1 when it holds. A failing clause prints
-// "Non-sat clause: ..." and leaves the drawing "bdd_test.dot" in the working directory.
-int clauseCheck(const QBModel& model, const int* literals, int count);
+// One clause in the formula's numbering: 1 when it holds. A failing clause is reported as
+// "Non-sat clause: ..." and its BDDs go to *failing, when given.
+int clauseCheck(const QBModel& model, const int* literals, int count, steps::Reporter& reporter,
+                FailingClause* failing = nullptr);
 
 // Every existential x whose true and false sets, with the universals quantified after x
 // abstracted away, are disjoint: 1. Otherwise a message naming x and 0.
-int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix);
+int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix, steps::Reporter& reporter);
 
 }  // namespace certification

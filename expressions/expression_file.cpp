@@ -13,15 +13,12 @@
 #include "expressions/evaluate.h"
 #include "expressions/parser.h"
 #include "files/output_file.h"
+#include "inputs/block_input.h"
 #include "inputs/input_kinds.h"
 
 namespace {
 
 constexpr int kLineBuffer = 1024;
-
-struct GzCloser {
-    void operator()(gzFile f) const { gzclose(f); }
-};
 
 struct ListDeleter {
     void operator()(ExpList* list) const { expListFree(list); }
@@ -32,15 +29,17 @@ struct ListDeleter {
 std::string expEvaluateFile(const QBModel& model, const std::string& fileName, const ExpFileOptions& options,
                             steps::Reporter& reporter) {
     const ExpDumpOptions& dumps = options.dumps;
-    std::unique_ptr<gzFile_s, GzCloser> in(gzopen(fileName.c_str(), "r"));
-    if (!in) return "cannot read \"" + fileName + "\"";
+    // Lines as zlib's gzgets cuts them with its default buffer, from large blocks.
+    inputs::LineReader in(kLineBuffer, 8192);
+    if (!in.open(fileName)) return "cannot read \"" + fileName + "\"";
     std::string resultName = inputs::resultName(fileName);
     OutputFile out(resultName, "w");
     if (!out.ok()) return out.error();
     std::FILE* fp = out.stream();
-    char line[kLineBuffer];
     char text[kLineBuffer];
-    for (int k = 1; gzgets(in.get(), line, kLineBuffer) != nullptr; ++k) {
+    for (int k = 1;; ++k) {
+        char* line = in.next();
+        if (!line) break;
         std::size_t length = std::strlen(line);
         if (length >= kLineBuffer - 1) break;
         // The line is parsed without its newline: a literal takes in everything up to
@@ -79,8 +78,7 @@ std::string expEvaluateFile(const QBModel& model, const std::string& fileName, c
         }
         std::fprintf(fp, "%s %s", text, line + list->textLength);
     }
-    int status = Z_OK;
-    gzerror(in.get(), &status);
+    int status = in.zlibError();
     // A damaged compressed file ends the reading early: its results would be partial.
     if (status != Z_OK && status != Z_STREAM_END) return "cannot read \"" + fileName + "\"";
     if (!out.commit()) return out.error();

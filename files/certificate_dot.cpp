@@ -70,3 +70,14 @@ bool writeCertificateDot(const QBModel& model, const std::string& path, std::str
     }
     return writeDot(model, path, roots, names, error);
 }
+
+bool writeClauseDot(const bdd::Bdd& satisfied, const bdd::Bdd& hypothesis, const bdd::Bdd& alwaysSat,
+                    const std::string& path, std::string* error) {
+    OutputFile dot(path);
+    bool written = dot.ok() && dddmp::dumpDot(dot.stream(), {satisfied, hypothesis, alwaysSat}, {},
+                                              {"satIndexSet", "univHypothesis", "alwaysSat"});
+    if (!written) dot.fail();
+    if (dot.commit()) return true;
+    if (error) *error = dot.error();
+    return false;
+}

@@ -18,3 +18,8 @@ bool writeDot(const QBModel& model, const std::string& path, const std::vector<b
 // function drawn as one group: the true set named "e1 !e2 ...", the false set (unless it
 // is the complement of the true set) named with the prefixes exchanged.
 bool writeCertificateDot(const QBModel& model, const std::string& path, std::string* error);
+
+// The drawing of why a clause fails: its three BDDs named "satIndexSet", "univHypothesis"
+// and "alwaysSat", with no input names.
+bool writeClauseDot(const bdd::Bdd& satisfied, const bdd::Bdd& hypothesis, const bdd::Bdd& alwaysSat,
+                    const std::string& path, std::string* error);

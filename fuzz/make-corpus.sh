@@ -41,6 +41,17 @@ for seed in 1 6 7 9; do
   done
 done
 f=$work/r1.qdimacs
+# Window edges: the log target reads through a window of a few hundred bytes, so these
+# split one-literal entries, branch headers and embedded dumps across two windows.
+for mode in text binary; do
+  "$writer" -q --mode $mode --style search --padding tiny --size 6K --seed 1 --record r.qdimacs \
+    -o "$work/window-tiny-$mode" "$f" >/dev/null 2>&1 || true
+  "$writer" -q --mode $mode --style symbolic --padding reassign --size 8K --seed 1 --record r.qdimacs \
+    -o "$work/window-dumps-$mode" "$f" >/dev/null 2>&1 || true
+  for k in tiny dumps; do
+    [ -f "$work/window-$k-$mode.Tobrin.log" ] && cp "$work/window-$k-$mode.Tobrin.log" "$logs/"
+  done
+done
 for fault in bad-version bad-format no-trailer outcome-false back-offset unknown-kind end-in-middle \
              negative-rollback truncated-int unbalanced-branch res-contradiction inconsistent; do
   "$writer" -q --fault $fault --style mix --seed 2 --record r.qdimacs -o "$work/fault-$fault" "$f" >/dev/null 2>&1 || true

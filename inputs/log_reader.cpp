@@ -3,6 +3,10 @@
 // branches passed over by their headers alone.
 #include "inputs/log_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -10,6 +14,7 @@
 #include <cstring>
 
 #include "bdd/dddmp.h"
+#include "bdd/dddmp_io.h"
 #include "outcomes/outcome.h"
 
 namespace {
@@ -17,8 +22,12 @@ namespace {
 // Part of a line that is kept for parsing and for "at line" messages; the rest of a
 // longer line is consumed and dropped.
 constexpr std::size_t kLineKeep = 10000 - 1;
-// Backwards walking reads each block of the file once while the entries are small.
-constexpr std::size_t kStreamBuffer = 1 << 18;
+// The window of the file held in memory: backwards walking fills it with one large read
+// that ends where the entry being read ends, so that the entries before it are parsed
+// from memory; a longer entry is read on in windows of this size.
+constexpr long kWindow = 4L << 20;
+// At least this much after a header is read with it (the entry behind the header).
+constexpr long kAhead = 64L << 10;
 // External numbers are table indices of the certificate: beyond this they would make
 // it allocate without bound.
 constexpr long kMaxExternal = 1L << 24;
@@ -52,10 +61,21 @@ const char* const kStatusMessages[LOG_STATUS_COUNT] = {
 
 }  // namespace
 
+// The file through a window of its bytes: a position and the window [start, end).
+struct LogCursor {
+    int fd = -1;
+    long size = 0;  // of the file when it was opened
+    std::vector<char> buf;
+    long start = 0, end = 0;
+    long pos = 0;
+    long window = kWindow;
+    long ahead = kAhead;
+    std::FILE* dumps = nullptr;  // a stream over the same cursor for embedded BDD dumps
+};
+
 struct LogReader {
     std::string path;
-    std::FILE* fp = nullptr;
-    std::vector<char> streamBuffer;
+    LogCursor in;
     std::string formula;
     int status = LOG_INIT;
     double solverTime = 0.0;
@@ -79,14 +99,94 @@ namespace {
 
 // ---- bytes and scanf-like pieces over the stream ----
 
-int next(std::FILE* fp) { return getc_unlocked(fp); }
-void back(std::FILE* fp, int c) {
-    if (c != EOF) ungetc(c, fp);
+// Reads [from, to) of the file into the window (clipped to the file and the window size).
+void fill(LogCursor& c, long from, long to) {
+    if (to > c.size) to = c.size;
+    if (to - from > c.window) to = from + c.window;
+    if (c.buf.size() < static_cast<std::size_t>(c.window)) c.buf.resize(static_cast<std::size_t>(c.window));
+    long got = 0;
+    while (from + got < to) {
+        ssize_t n = pread(c.fd, c.buf.data() + got, static_cast<std::size_t>(to - from - got), from + got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += n;
+    }
+    c.start = from;
+    c.end = from + got;
+}
+
+bool inWindow(const LogCursor& c, long at) {
+    return static_cast<unsigned long>(at - c.start) < static_cast<unsigned long>(c.end - c.start);
+}
+
+int nextSlow(LogCursor& c) {
+    if (c.pos < 0 || c.pos >= c.size || c.fd < 0) return EOF;
+    fill(c, c.pos, c.pos + c.window);
+    if (!inWindow(c, c.pos)) return EOF;
+    return static_cast<unsigned char>(c.buf[static_cast<std::size_t>(c.pos++ - c.start)]);
+}
+
+inline int next(LogCursor& c) {
+    if (inWindow(c, c.pos)) return static_cast<unsigned char>(c.buf[static_cast<std::size_t>(c.pos++ - c.start)]);
+    return nextSlow(c);
+}
+inline void back(LogCursor& c, int ch) {
+    if (ch != EOF) --c.pos;
+}
+
+// Moves to an earlier header. When it lies outside the window, the window is filled so
+// that it ends where the entry ends (limit, when known) and reaches as far back as it
+// holds: the entries before this one then come from memory.
+void seekBack(LogCursor& c, long target, long limit) {
+    c.pos = target;
+    if (inWindow(c, target)) return;
+    long end = std::max(target + c.ahead, limit);
+    if (end > c.size) end = c.size;
+    if (end - target > c.window) end = target + c.window;
+    long begin = std::max(0L, end - c.window);
+    fill(c, begin, end);
+}
+
+// The stream over the cursor that the dump loader reads: reads come from the window,
+// seeks move the cursor.
+ssize_t dumpRead(void* cookie, char* out, std::size_t size) {
+    LogCursor& c = *static_cast<LogCursor*>(cookie);
+    std::size_t done = 0;
+    while (done < size) {
+        if (!inWindow(c, c.pos)) {
+            if (c.pos < 0 || c.pos >= c.size) break;
+            fill(c, c.pos, c.pos + c.window);
+            if (!inWindow(c, c.pos)) break;
+        }
+        std::size_t n = std::min(size - done, static_cast<std::size_t>(c.end - c.pos));
+        std::memcpy(out + done, c.buf.data() + (c.pos - c.start), n);
+        c.pos += static_cast<long>(n);
+        done += n;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int dumpSeek(void* cookie, off64_t* offset, int whence) {
+    LogCursor& c = *static_cast<LogCursor*>(cookie);
+    long to = whence == SEEK_SET ? *offset : whence == SEEK_CUR ? c.pos + *offset : c.size + *offset;
+    if (to < 0) return -1;
+    c.pos = to;
+    *offset = to;
+    return 0;
+}
+
+void closeCursor(LogCursor& c) {
+    if (c.dumps) std::fclose(c.dumps);
+    c.dumps = nullptr;
+    if (c.fd >= 0) close(c.fd);
+    c.fd = -1;
+    std::vector<char>().swap(c.buf);
+    c.start = c.end = 0;
 }
 
 bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-void skipWhite(std::FILE* fp) {
+void skipWhite(LogCursor& fp) {
     int c;
     while ((c = next(fp)) != EOF && isSpace(c)) {
     }
@@ -98,13 +198,13 @@ void skipWhite(std::FILE* fp) {
 // 0x0C, 8 is 0x20), so a white-space skip would swallow the next integer.
 void skipEol(LogReader& r) {
     if (!r.binary) {
-        skipWhite(r.fp);
+        skipWhite(r.in);
         return;
     }
     int c;
-    while ((c = next(r.fp)) == '\n' || c == '\r') {
+    while ((c = next(r.in)) == '\n' || c == '\r') {
     }
-    back(r.fp, c);
+    back(r.in, c);
 }
 
 int digitValue(int c, int base) {
@@ -122,7 +222,7 @@ int digitValue(int c, int base) {
 
 // "%i": leading white space, a sign, then hexadecimal after 0x, octal after 0, else
 // decimal. False when there is no number or it does not fit.
-bool scanLong(std::FILE* fp, long* out) {
+bool scanLong(LogCursor& fp, long* out) {
     skipWhite(fp);
     int c = next(fp);
     bool negative = false;
@@ -166,7 +266,7 @@ bool scanLong(std::FILE* fp, long* out) {
     return true;
 }
 
-bool scanInt(std::FILE* fp, int* out) {
+bool scanInt(LogCursor& fp, int* out) {
     long v;
     if (!scanLong(fp, &v) || v < INT_MIN || v > INT_MAX) return false;
     *out = static_cast<int>(v);
@@ -176,7 +276,7 @@ bool scanInt(std::FILE* fp, int* out) {
 // Literal text with scanf's rules: a white-space character matches any run of white
 // space (none included), every other character itself. A '\n' of a payload line is a
 // line end (skipEol); elsewhere it is white space.
-bool match(LogReader* r, std::FILE* fp, const char* text) {
+bool match(LogReader* r, LogCursor& fp, const char* text) {
     for (const char* t = text; *t; ++t) {
         if (*t == '\n' && r) {
             skipEol(*r);
@@ -194,7 +294,7 @@ bool match(LogReader* r, std::FILE* fp, const char* text) {
 }
 
 // "%s": a white-space-delimited token, any length.
-bool scanToken(std::FILE* fp, std::string* out) {
+bool scanToken(LogCursor& fp, std::string* out) {
     skipWhite(fp);
     out->clear();
     int c;
@@ -207,9 +307,20 @@ bool scanToken(std::FILE* fp, std::string* out) {
 // its first kLineKeep bytes kept. False at end of file with nothing read.
 bool readLine(LogReader& r) {
     r.line.clear();
+    LogCursor& in = r.in;
+    if (inWindow(in, in.pos)) {
+        const char* p = in.buf.data() + (in.pos - in.start);
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(in.end - in.pos)));
+        if (nl) {
+            std::size_t len = static_cast<std::size_t>(nl - p) + 1;
+            r.line.assign(p, std::min(len, kLineKeep));
+            in.pos += static_cast<long>(len);
+            return true;
+        }
+    }
     int c;
     bool any = false;
-    while ((c = next(r.fp)) != EOF) {
+    while ((c = next(r.in)) != EOF) {
         any = true;
         if (r.line.size() < kLineKeep) r.line.push_back(static_cast<char>(c));
         if (c == '\n') break;
@@ -237,6 +348,27 @@ struct LineScan {
     }
     bool number(long* out) {
         white();
+        // The common case, a decimal of a few digits, without strtol; what it would read
+        // differently (octal, hexadecimal, overflow) goes to strtol.
+        {
+            const char* q = p;
+            bool negative = *q == '-';
+            if (*q == '-' || *q == '+') ++q;
+            if (*q >= '1' && *q <= '9') {
+                long v = 0;
+                int digits = 0;
+                while (*q >= '0' && *q <= '9' && digits < 18) {
+                    v = v * 10 + (*q - '0');
+                    ++q;
+                    ++digits;
+                }
+                if (!(*q >= '0' && *q <= '9')) {
+                    p = q;
+                    *out = negative ? -v : v;
+                    return true;
+                }
+            }
+        }
         char* end = nullptr;
         errno = 0;
         long v = std::strtol(p, &end, 0);
@@ -268,8 +400,7 @@ void setStatus(LogReader& r, int status) { r.status = status; }
 // ---- payload pieces ----
 
 long bytesLeft(LogReader& r) {
-    long pos = std::ftell(r.fp);
-    return pos < 0 ? 0 : r.limit - pos;
+    return r.limit - r.in.pos;
 }
 
 // A count of items that each take at least one byte: checked against the bytes left
@@ -282,15 +413,33 @@ bool countOk(LogReader& r, long n) {
     return true;
 }
 
+// The binary integer code (up to four 7-bit groups of escaped bytes), as the dump
+// codec reads it. False at the end of the file or on a bad escape.
+bool readCode(LogCursor& in, int* value) {
+    int v = 0;
+    for (int i = 0; i < 4; ++i) {
+        int byte = next(in);
+        if (byte == 0) {
+            int code = next(in);
+            byte = code == EOF ? -1 : dddmp::detail::unescape(code);
+        }
+        if (byte < 0) return false;
+        v = (v << 7) | (byte >> 1);
+        if (!(byte & 1)) break;
+    }
+    *value = v;
+    return true;
+}
+
 // One payload integer: "%i" in text mode, the folded binary integer code in binary mode.
 bool payloadInt(LogReader& r, int* value, int fatalLine = 116) {
     if (r.binary) {
         int code = 0;
-        if (!dddmp::readInt(r.fp, &code)) outcome::abnormalExit("Problem in DddmpReadInt", fatalLine, "Log");
+        if (!readCode(r.in, &code)) outcome::abnormalExit("Problem in DddmpReadInt", fatalLine, "Log");
         *value = (code & 1) ? -(code >> 1) : (code >> 1);
         return true;
     }
-    if (!scanInt(r.fp, value)) {
+    if (!scanInt(r.in, value)) {
         setStatus(r, LOG_BAD_PAYLOAD);
         return false;
     }
@@ -352,7 +501,19 @@ bool clauses(LogReader& r, std::vector<LogClause>& out, int count) {
 // One embedded dump with at least `need` roots.
 bool loadRoots(LogReader& r, std::size_t need, std::vector<bdd::Bdd>& roots) {
     if (!r.manager) outcome::abnormalExit("No BDD manager installed", __LINE__, "Log");
-    dddmp::LoadResult loaded = dddmp::loadArray(r.fp, static_cast<char>(r.mode));
+    LogCursor& in = r.in;
+    if (!in.dumps) {
+        in.dumps = fopencookie(&in, "r", cookie_io_functions_t{dumpRead, nullptr, dumpSeek, nullptr});
+        if (!in.dumps) outcome::memout();
+        setvbuf(in.dumps, nullptr, _IOFBF, 1 << 16);
+    }
+    if (std::fseek(in.dumps, in.pos, SEEK_SET) != 0) {
+        setStatus(r, LOG_BAD_BDD);
+        return false;
+    }
+    dddmp::LoadResult loaded = dddmp::loadArray(in.dumps, static_cast<char>(r.mode), in.size);
+    long after = std::ftell(in.dumps);
+    in.pos = after < 0 ? in.size : after;
     if (!loaded.ok) {
         setStatus(r, LOG_BAD_BDD);
         return false;
@@ -431,9 +592,9 @@ bool readSEquiv(LogReader& r, LogEntry& e) {
 
 // "%c%c%i\n", text in both modes.
 bool readBIn(LogReader& r, LogEntry& e) {
-    int digit = next(r.fp);
-    int letter = next(r.fp);
-    if (digit == EOF || letter == EOF || !scanInt(r.fp, &e.literal)) {
+    int digit = next(r.in);
+    int letter = next(r.in);
+    if (digit == EOF || letter == EOF || !scanInt(r.in, &e.literal)) {
         setStatus(r, LOG_BAD_PAYLOAD);
         return false;
     }
@@ -443,7 +604,7 @@ bool readBIn(LogReader& r, LogEntry& e) {
 }
 
 bool textInt(LogReader& r, int* v) {
-    if (!scanInt(r.fp, v)) {
+    if (!scanInt(r.in, v)) {
         setStatus(r, LOG_BAD_PAYLOAD);
         return false;
     }
@@ -451,7 +612,7 @@ bool textInt(LogReader& r, int* v) {
 }
 
 bool matchText(LogReader& r, const char* text) {
-    if (!match(&r, r.fp, text)) {
+    if (!match(&r, r.in, text)) {
         setStatus(r, LOG_BAD_PAYLOAD);
         return false;
     }
@@ -531,7 +692,7 @@ bool readPayload(LogReader& r, LogEntry& e) {
 
 // False when the header broke off (the trailer is then not looked for).
 bool readHeader(LogReader& r) {
-    std::FILE* fp = r.fp;
+    LogCursor& fp = r.in;
     std::string version;
     if (!match(nullptr, fp, "# Tobrin log file,") || !scanToken(fp, &version) || version != "1.3") {
         setStatus(r, LOG_BAD_VERSION);
@@ -582,11 +743,7 @@ bool readHeader(LogReader& r) {
     }
     // Both lists hold one integer of at least one byte per slot: counts beyond the file
     // are no counts.
-    long here = std::ftell(fp);
-    std::fseek(fp, 0, SEEK_END);
-    long size = std::ftell(fp);
-    std::fseek(fp, here, SEEK_SET);
-    long room = size - here;
+    long room = fp.size - fp.pos;
     if (n < 1 || n > INT_MAX || u < 0 || u > n - 1 || n - 1 > room || u > room) {
         setStatus(r, LOG_BAD_HEADER);
         return false;
@@ -629,14 +786,10 @@ bool readHeader(LogReader& r) {
 }
 
 void locateTrailer(LogReader& r) {
-    if (std::fseek(r.fp, 0, SEEK_END) != 0) {
-        setStatus(r, LOG_NO_TRAILER);
-        return;
-    }
-    long size = std::ftell(r.fp);
+    long size = r.in.size;
     long at = -1;
     for (long n = 2; n <= 99 && n <= size; ++n) {
-        std::fseek(r.fp, size - n, SEEK_SET);
+        seekBack(r.in, size - n, size);
         if (readLine(r) && r.line[0] == '#') {
             at = size - n;
             break;
@@ -675,7 +828,7 @@ void locateTrailer(LogReader& r) {
 
 void destroy(LogReader* r) {
     if (!r) return;
-    if (r->fp) std::fclose(r->fp);
+    closeCursor(r->in);
     delete r;
 }
 
@@ -687,8 +840,11 @@ const char* logKindName(int kind) {
 }
 
 int logKindOf(const char* name) {
+    // Every kind name but the first begins with one of these letters.
+    char c = name[0];
+    if (c != 'G' && c != 'S' && c != 'B' && c != 'R' && c != 'E' && c != 'e') return LOG_UNKNOWN;
     for (int k = 0; k <= LOG_END; ++k)
-        if (std::strcmp(kKindNames[k], name) == 0) return k;
+        if (kKindNames[k][0] == c && std::strcmp(kKindNames[k], name) == 0) return k;
     return LOG_UNKNOWN;
 }
 
@@ -697,17 +853,21 @@ const char* logStatusMessage(int status) {
     return kStatusMessages[status];
 }
 
-LogReaderPtr logOpen(const std::string& path) {
+LogReaderPtr logOpen(const std::string& path, long windowBytes) {
     LogReaderPtr r(new LogReader, destroy);
+    if (windowBytes > 0) {
+        r->in.window = windowBytes;
+        r->in.ahead = std::min(kAhead, std::max(1L, windowBytes / 4));
+    }
     r->path = path;
     r->line.reserve(kLineKeep + 1);
-    r->fp = std::fopen(path.c_str(), "rb");
-    if (!r->fp) {
+    r->in.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (r->in.fd < 0 || fstat(r->in.fd, &st) != 0) {
         setStatus(*r, LOG_NOT_READABLE);
         return r;
     }
-    r->streamBuffer.resize(kStreamBuffer);
-    setvbuf(r->fp, r->streamBuffer.data(), _IOFBF, r->streamBuffer.size());
+    r->in.size = static_cast<long>(st.st_size);
     if (readHeader(*r)) locateTrailer(*r);
     return r;
 }
@@ -737,14 +897,15 @@ LogEntry logReadPrevious(LogReader& r) {
     long rollbackTarget = 0;
     bool branch = false;
     int branchLiteral = 0;
-    if (!r.fp || logIsError(r)) return LogEntry{};
+    if (r.in.fd < 0 || logIsError(r)) return LogEntry{};
 
     while (r.backOffset > 0) {
         long target = r.headerOffset - r.backOffset;
-        if (target < 0 || std::fseek(r.fp, target, SEEK_SET) != 0) {
+        if (target < 0) {
             setStatus(r, LOG_SYNC_LOST);
             return LogEntry{};
         }
+        seekBack(r.in, target, r.headerOffset);
         r.limit = r.headerOffset;
         r.headerOffset = target;
         if (!readLine(r) || r.line[0] != '#') {
@@ -811,6 +972,5 @@ LogEntry logReadPrevious(LogReader& r) {
 void logRelease(LogEntry& entry) { LogEntry dropped = std::move(entry); entry = LogEntry{}; }
 
 void logClose(LogReader& r) {
-    if (r.fp) std::fclose(r.fp);
-    r.fp = nullptr;
+    closeCursor(r.in);
 }

@@ -1,6 +1,7 @@
 // The solver log: a text header, entries read backwards through their back offsets
 // (rolled-back stretches and failed existential branches passed over), and a trailer.
-// Only the header, the trailer and one entry at a time are ever in memory.
+// Only the header, the trailer, one entry at a time and a window of the file of fixed
+// size are ever in memory.
 #pragma once
 
 #include <cstdio>
@@ -103,7 +104,9 @@ struct LogReader;  // defined in inputs/log_reader.cpp
 using LogReaderPtr = std::unique_ptr<LogReader, void (*)(LogReader*)>;
 
 // Opens the log and parses header and trailer; problems are reported through the status.
-LogReaderPtr logOpen(const std::string& path);
+// The file is read through a window of windowBytes held in memory (0: 4 MiB; small
+// windows are for tests and fuzzing, which move every buffer edge through the entries).
+LogReaderPtr logOpen(const std::string& path, long windowBytes = 0);
 
 bool logIsError(const LogReader& r);
 int logStatus(const LogReader& r);

@@ -1,6 +1,8 @@
-// Streaming QDIMACS reader. One line at a time through zlib (plain files are read
-// transparently), a hand-written integer scanner, and a mark per known variable for
-// deduplication and tautologies, cleared by walking the clause.
+// Streaming QDIMACS reader. The file comes in large blocks (plain: read(); gzip: the
+// inflater's output) and is parsed in place a line at a time, the lines cut as zlib's
+// gzgets cuts them; a gzip file whose data is not clean is read with gzgets itself from
+// where the blocks stopped. A hand-written integer scanner, and a mark per known variable
+// for deduplication and tautologies, cleared by walking the clause.
 #include "inputs/qdimacs_reader.h"
 
 #include <zlib.h>
@@ -10,15 +12,18 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "inputs/block_input.h"
 #include "outcomes/outcome.h"
-#include "outcomes/steps.h"
 
 namespace qdimacs {
 
 namespace {
 
 std::size_t g_lineSize = 10000;
+// Bytes asked of the file (or the inflater) at a time; 0: gzgets alone.
+std::size_t g_blockBytes = 1 << 20;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
@@ -68,12 +73,12 @@ enum class Attempt { Done, Failed, Restart };
 class Pass {
   public:
     Pass(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
-         const PrefixCallback& onPrefix, steps::Progress& progress, bool& progressStarted)
-        : path_(path), expect_(expect), onClause_(onClause), onPrefix_(onPrefix), progress_(progress),
-          progressStarted_(progressStarted) {}
-    ~Pass() {
-        if (gz_) gzclose(gz_);
-    }
+         const PrefixCallback& onPrefix, steps::Reporter& reporter, steps::Progress& progress,
+         bool& progressStarted)
+        : path_(path), expect_(expect), onClause_(onClause), onPrefix_(onPrefix), reporter_(reporter),
+          progress_(progress), progressStarted_(progressStarted) {}
+    Pass(const Pass&) = delete;
+    Pass& operator=(const Pass&) = delete;
 
     Attempt run();
 
@@ -98,16 +103,20 @@ class Pass {
     const Expect& expect_;
     const ClauseCallback& onClause_;
     const PrefixCallback& onPrefix_;
+    steps::Reporter& reporter_;
     steps::Progress& progress_;
     bool& progressStarted_;
 
-    gzFile gz_ = nullptr;
-    std::vector<char> buffer_;
+    std::unique_ptr<inputs::LineReader> lines_;
+    const char* cur_ = nullptr;  // the current line, zero-terminated
     long line_ = 0;
     bool restart_ = false;
     long numVars_ = 0;  // V of the problem line
     long numClauses_ = 0;
-    std::vector<int> marks_;  // known external variable -> literal seen in this clause
+    // Known external variable -> sign of the literal seen in this clause (0: none). Only
+    // clauses longer than kWalk literals use the marks (marked_).
+    std::vector<signed char> marks_;
+    bool marked_ = false;
     // Variables the prefix quantifies above V (some formulas undercount on their problem
     // line): clauses may use them. Sorted; they are few.
     std::vector<long> aboveV_;
@@ -118,18 +127,18 @@ class Pass {
 };
 
 bool Pass::readError() {
-    int err = Z_OK;
-    gzerror(gz_, &err);
-    if (err != Z_ERRNO) return false;
-    // zlib opens a directory without complaint; the system says what is wrong on reading.
-    steps::print("Problem, cannot read the formula: %s ", std::strerror(errno));
+    if (lines_->zlibError() != Z_ERRNO) return false;
+    // A directory opens without complaint; the system says what is wrong on reading.
+    reporter_.print("Problem, cannot read the formula: %s ", std::strerror(lines_->systemError()));
     return true;
 }
 
 bool Pass::nextLine() {
-    if (!gzgets(gz_, buffer_.data(), static_cast<int>(buffer_.size()))) return false;
+    char* line = lines_->next();
+    if (!line) return false;
     ++line_;
-    if (std::strlen(buffer_.data()) == buffer_.size() - 1) {
+    cur_ = line;
+    if (lines_->lastBytes() == g_lineSize - 1 && std::strlen(line) == g_lineSize - 1) {
         restart_ = true;
         return false;
     }
@@ -137,18 +146,16 @@ bool Pass::nextLine() {
 }
 
 Attempt Pass::problem(const char* what) {
-    steps::print("Problem, %s at line %li ", what, line_);
+    reporter_.print("Problem, %s at line %li ", what, line_);
     return Attempt::Failed;
 }
 
 Attempt Pass::run() {
-    buffer_.assign(g_lineSize, '\0');
-    gz_ = gzopen(path_.c_str(), "r");
-    if (!gz_) {
-        steps::print("Problem, cannot open \"%s\" ", path_.c_str());
+    lines_ = std::make_unique<inputs::LineReader>(g_lineSize, 1u << 17, g_blockBytes, g_blockBytes == 0);
+    if (!lines_->open(path_)) {
+        reporter_.print("Problem, cannot open \"%s\" ", path_.c_str());
         return Attempt::Failed;
     }
-    gzbuffer(gz_, 1 << 17);
     Attempt a = readHeader();
     if (a != Attempt::Done) return a;
     bool haveLine = false;
@@ -162,10 +169,10 @@ Attempt Pass::readHeader() {
         if (!nextLine()) {
             if (restart_) return Attempt::Restart;
             if (readError()) return Attempt::Failed;
-            steps::print("Problem, no problem line ");
+            reporter_.print("Problem, no problem line ");
             return Attempt::Failed;
         }
-        const char* p = buffer_.data();
+        const char* p = cur_;
         if (*p == 'c' || blankLine(p)) continue;
         if (*p != 'p') return problem("no problem line");
         ++p;
@@ -191,10 +198,10 @@ Attempt Pass::readPrefix(bool& haveLine) {
     long quantified = 0;
     haveLine = nextLine();
     if (restart_) return Attempt::Restart;
-    while (haveLine && (buffer_[0] == 'a' || buffer_[0] == 'e')) {
+    while (haveLine && (cur_[0] == 'a' || cur_[0] == 'e')) {
         int block = static_cast<int>(prefix_.blockKind.size());
-        prefix_.blockKind.push_back(buffer_[0]);
-        const char* p = buffer_.data();
+        prefix_.blockKind.push_back(cur_[0]);
+        const char* p = cur_;
         while (*p && !isBlank(*p)) ++p;  // the quantifier letter
         long v = 0;
         for (Token t; (t = scan(p, v)) != Token::End;) {
@@ -227,12 +234,12 @@ Attempt Pass::readPrefix(bool& haveLine) {
     // formula whose problem line counts exactly the certificate's variables matches too.
     // A comment line ends the prefix as well, and then nothing can be told of the blocks
     // that may follow it: only the quantified variables count.
-    bool endedByComment = haveLine && buffer_[0] == 'c';
+    bool endedByComment = haveLine && cur_[0] == 'c';
     long known = numVars_ + static_cast<long>(aboveV_.size());
     bool matches = quantified + 1 == expect_.numVars ||
                    (!endedByComment && known + 1 == expect_.numVars && quantified <= known);
     if (!matches) {
-        steps::print("Problem, var number mismatch, in qbf:%li in log:%i ", quantified, expect_.numVars);
+        reporter_.print("Problem, var number mismatch, in qbf:%li in log:%i ", quantified, expect_.numVars);
         return Attempt::Failed;
     }
     if (onPrefix_ && !onPrefix_(prefix_)) return Attempt::Failed;
@@ -248,20 +255,27 @@ bool Pass::quantifiedAboveV(long literal) const {
     return std::binary_search(aboveV_.begin(), aboveV_.end(), var);
 }
 
+// Up to this many literals a clause is checked by a walk over its literals, which stay
+// in the cache, instead of a mark per variable anywhere in a large table.
+constexpr std::size_t kWalk = 16;
+
 void Pass::addLiteral(int literal) {
-    int var = literal < 0 ? -literal : literal;
-    if (var < static_cast<int>(marks_.size())) {
-        int mark = marks_[var];
-        if (mark == 0) {
-            marks_[var] = literal;
-            literals_.push_back(literal);
-        } else if (mark != literal) {
-            tautology_ = true;
+    if (marked_) {
+        int var = literal < 0 ? -literal : literal;
+        if (var < static_cast<int>(marks_.size())) {
+            signed char sign = literal < 0 ? -1 : 1;
+            signed char mark = marks_[var];
+            if (mark == 0) {
+                marks_[var] = sign;
+                literals_.push_back(literal);
+            } else if (mark != sign) {
+                tautology_ = true;
+            }
+            return;
         }
-        return;
     }
-    // A variable the certificate does not know has no mark; clauses are short, so a walk
-    // over the literals read so far does the same.
+    // Short clauses, and variables the certificate does not know (they have no mark): a
+    // walk over the literals read so far.
     for (int l : literals_) {
         if (l == literal) return;
         if (l == -literal) {
@@ -270,12 +284,22 @@ void Pass::addLiteral(int literal) {
         }
     }
     literals_.push_back(literal);
+    if (!marked_ && literals_.size() == kWalk) {
+        for (int l : literals_) {
+            int var = l < 0 ? -l : l;
+            if (var < static_cast<int>(marks_.size())) marks_[var] = l < 0 ? -1 : 1;
+        }
+        marked_ = true;
+    }
 }
 
 void Pass::clearMarks() {
-    for (int l : literals_) {
-        int var = l < 0 ? -l : l;
-        if (var < static_cast<int>(marks_.size())) marks_[var] = 0;
+    if (marked_) {
+        for (int l : literals_) {
+            int var = l < 0 ? -l : l;
+            if (var < static_cast<int>(marks_.size())) marks_[var] = 0;
+        }
+        marked_ = false;
     }
     literals_.clear();
     tautology_ = false;
@@ -299,7 +323,7 @@ Attempt Pass::readClauses(bool haveLine) {
     long count = 0;
     long unterminatedLine = 0;  // the last clause line, when it lacks its 0
     for (; haveLine; haveLine = nextLine()) {
-        const char* p = buffer_.data();
+        const char* p = cur_;
         // Comments may stand among the clauses; blank lines too (they end nothing: every
         // clause after them is checked as well).
         if (*p == 'c') continue;
@@ -338,19 +362,17 @@ Attempt Pass::readClauses(bool haveLine) {
             showProgress(count);
             if (!holds) return Attempt::Failed;
             unterminatedLine = line_;
-        } else if (!blankLine(buffer_.data())) {
+        } else if (!blankLine(cur_)) {
             unterminatedLine = 0;
         }
     }
     if (restart_) return Attempt::Restart;
-    int err = Z_OK;
-    gzerror(gz_, &err);
-    if (err != Z_OK) {
-        steps::print("Problem, cannot read the formula after line %li ", line_);
+    if (lines_->zlibError() != Z_OK) {
+        reporter_.print("Problem, cannot read the formula after line %li ", line_);
         return Attempt::Failed;
     }
     if (unterminatedLine) {
-        steps::print("Problem, clause without closing 0 at line %li ", unterminatedLine);
+        reporter_.print("Problem, clause without closing 0 at line %li ", unterminatedLine);
         return Attempt::Failed;
     }
     progress_.finish();
@@ -359,12 +381,12 @@ Attempt Pass::readClauses(bool haveLine) {
 
 }  // namespace
 
-int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
+int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause, steps::Reporter& reporter,
          const PrefixCallback& onPrefix) {
-    steps::Progress progress(steps::display());
+    steps::Progress progress(reporter);
     bool progressStarted = false;
     for (;;) {
-        Attempt a = Pass(path, expect, onClause, onPrefix, progress, progressStarted).run();
+        Attempt a = Pass(path, expect, onClause, onPrefix, reporter, progress, progressStarted).run();
         if (a == Attempt::Done) return 1;
         if (a == Attempt::Failed) return 0;
         if (g_lineSize > (static_cast<std::size_t>(INT_MAX) >> 1)) outcome::memout();
@@ -373,6 +395,8 @@ int read(const std::string& path, const Expect& expect, const ClauseCallback& on
 }
 
 std::size_t lineSize() { return g_lineSize; }
+
+void setBlockBytes(std::size_t bytes) { g_blockBytes = bytes; }
 
 PrefixRead readPrefix(const std::string& path) {
     PrefixRead r;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "outcomes/reporter.h"
+
 namespace qdimacs {
 
 // The quantifier prefix as read: for every variable the certificate can know (external
@@ -31,9 +33,9 @@ struct Expect {
     int maxKnown = 0;   // highest external number the certificate knows (Prefix::block size - 1)
 };
 
-// 1 when the whole file was read and every clause was accepted; 0 otherwise. Problems of
-// the file print a message that names its line (when the open step is shown).
-int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause,
+// 1 when the whole file was read and every clause was accepted; 0 otherwise. The progress
+// marks and the problems of the file (with the line they are at) go to the reporter.
+int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause, steps::Reporter& reporter,
          const PrefixCallback& onPrefix = {});
 
 // The problem line and the quantifier blocks alone, for readers of other certificate
@@ -48,5 +50,10 @@ PrefixRead readPrefix(const std::string& path);
 
 // The line buffer size in force (it starts at 10000 bytes and only ever doubles).
 std::size_t lineSize();
+
+// How much of the file is asked for at a time (default 1 MiB). 0 reads a line at a time
+// with zlib's gzgets, the reference that block reading reproduces; small sizes put block
+// edges inside clauses. For tests and fuzzing.
+void setBlockBytes(std::size_t bytes);
 
 }  // namespace qdimacs

@@ -120,7 +120,7 @@ std::string recordedFormula(const std::string& recorded, const std::string& inpu
 // Steps 5 and 6: the checks and, for a consistent certificate, the final reordering.
 // Returns the valid flag.
 bool certify(QBModel& model, const std::string& formulaPath) {
-    if (!certification::consistencyCheck(model)) {
+    if (!certification::consistencyCheck(model, steps::display())) {
         steps::closeWithShare("\nCertificate is INCONSISTENT");
         return false;
     }
@@ -129,9 +129,15 @@ bool certify(QBModel& model, const std::string& formulaPath) {
         steps::close("Verification skipped, cannot parse \"" + formulaPath + "\"");
     } else if (!settings().check) {
         steps::close("Verification skipped as requested");
-    } else if (certification::validityCheck(model, formulaPath)) {
+    } else if (certification::FailingClause failing;
+               certification::validityCheck(model, formulaPath, steps::display(), &failing)) {
         steps::closeWithShare("Certificate is VALID");
     } else {
+        // The first failing clause is drawn into the working directory.
+        std::string error;
+        if (!failing.satisfied.isNull() &&
+            !writeClauseDot(failing.satisfied, failing.hypothesis, failing.alwaysSat, "bdd_test.dot", &error))
+            steps::print("(%s) ", error.c_str());
         steps::closeWithShare("Certificate is INVALID");
         valid = false;
     }

@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "inputs/qdimacs_reader.h"
-#include "outcomes/steps.h"
-#include "pipeline/settings.h"
+#include "tests/support/recorder.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -22,26 +21,24 @@ struct Read {
     qdimacs::Prefix prefix;
 };
 
-// Reads the file inside a shown step, collecting the clauses; reject: the clause index
-// (from 0) at which the callback says no.
+// Reads the file, collecting the clauses and what the reader reports; reject: the clause
+// index (from 0) at which the callback says no.
 Read readFile(const std::string& path, int numVars, int maxKnown, int reject = -1) {
-    steps::setVerbosity(3);
     Read r;
     qdimacs::Expect expect{numVars, maxKnown};
-    testing::internal::CaptureStdout();
-    steps::open("Reading");
+    testsupport::Recorder recorder;
     r.result = qdimacs::read(
         path, expect,
         [&](const int* l, int n) {
             r.clauses.emplace_back(l, l + n);
             return static_cast<int>(r.clauses.size()) - 1 == reject ? 0 : 1;
         },
+        recorder,
         [&](const qdimacs::Prefix& p) {
             r.prefix = p;
             return 1;
         });
-    steps::close();
-    r.out = testing::internal::GetCapturedStdout();
+    r.out = recorder.text;
     return r;
 }
 
@@ -191,18 +188,26 @@ TEST(QdimacsReader, GzipTwinGivesTheSameClausesAndCutGzipFails) {
     EXPECT_NE(c.out.find("Problem, cannot read the formula"), std::string::npos) << c.out;
 }
 
-TEST(QdimacsReader, HiddenStepPrintsNothing) {
+}  // namespace
+
+TEST(QdimacsReader, LongClausesAreDeduplicatedAndTautologiesDroppedToo) {
     TempDir dir;
     std::string f = dir.file("f.qdimacs");
-    writeFile(f, "p cnf 2 1\ne 1 2 0\n3 0\n");
-    steps::setVerbosity(0);
-    testing::internal::CaptureStdout();
-    steps::open("Reading");
-    int result = qdimacs::read(f, {3, 2}, [](const int*, int) { return 1; });
-    steps::close();
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(out, "");
+    std::string text = "p cnf 30 2\ne";
+    for (int v = 1; v <= 30; ++v) text += " " + std::to_string(v);
+    text += " 0\n";
+    std::vector<int> expected;
+    for (int v = 1; v <= 20; ++v) {
+        text += std::to_string(v % 2 ? v : -v) + " ";
+        expected.push_back(v % 2 ? v : -v);
+    }
+    text += "3 -4 25 3 25 0\n";  // repeats before and after the twentieth literal
+    expected.push_back(25);
+    for (int v = 1; v <= 20; ++v) text += std::to_string(v) + " ";
+    text += "-19 0\n";  // a tautology found late
+    writeFile(f, text);
+    Read r = readFile(f, 31, 30);
+    EXPECT_EQ(r.result, 1);
+    ASSERT_EQ(r.clauses.size(), 1u);
+    EXPECT_EQ(r.clauses[0], expected);
 }
-
-}  // namespace

@@ -560,6 +560,29 @@ void Emitter::padding() {
         return;
     }
     int target = out_.lastId();
+    if (o_.padding == Padding::Tiny && truth_ && x && m_.numUniv() > 0) {
+        // The first half: a rolled-back stretch of one-literal entries and universal
+        // branches; the second half: full-scenario universal branches that re-assign
+        // every existential its value there (the certificate stays the same).
+        long long half = pos + (o_.size - pos) / 2;
+        int u0 = m_.univ[1];
+        while (out_.position() + tail < half) {
+            gAssign(x);
+            bIn('1', 'a', u0);
+            bOut(-x);
+        }
+        out_.begin("ROLLBACK");
+        out_.text("to: " + std::to_string(target) + "\n");
+        int n = std::min(m_.numUniv(), 20);
+        unsigned long long s = 0;
+        while (out_.position() + tail < o_.size) {
+            for (int i = 0; i < n; ++i) bIn('1', 'a', (s >> i) & 1 ? m_.univ[i + 1] : -m_.univ[i + 1]);
+            for (int y : m_.exist) gAssign(value(y, s) ? y : -y);
+            for (int i = n - 1; i >= 0; --i) bOut((s >> i) & 1 ? m_.univ[i + 1] : -m_.univ[i + 1]);
+            s = (s + 1) & ((1ULL << n) - 1);
+        }
+        return;
+    }
     if (!x) x = 1;
     // Body: G_RES x with one clause (x) and one huge clause (-x l l l ...).
     const int chunk = 1 << 20;

@@ -11,7 +11,7 @@
 namespace lw {
 
 enum class Style { Search, Symbolic, Mix };
-enum class Padding { Rollback, Reassign };
+enum class Padding { Rollback, Reassign, Tiny };
 
 enum class Fault {
     None,

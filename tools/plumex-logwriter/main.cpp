@@ -47,7 +47,9 @@ const char* kHelp =
     "  --size BYTES         pad the log to about BYTES (suffix K, M or G: powers of 1024);\n"
     "                       the certificate stays the same\n"
     "  --padding KIND       rollback (default): big rolled-back resolution entries;\n"
-    "                       reassign: repeated S_ASSIGN of the certificate's functions\n"
+    "                       reassign: repeated S_ASSIGN of the certificate's functions;\n"
+    "                       tiny: one-literal entries and universal branches, half of\n"
+    "                       them rolled back\n"
     "  --fault NAME         plant a fault for negative tests (default none):\n"
     "                         bad-version        banner version 1.2 (\"Unsupported log version\")\n"
     "                         bad-format         dump format \"ascii\" (\"Header data parsing problems\")\n"
@@ -221,7 +223,8 @@ int main(int argc, char** argv) {
             } else if (a == "--padding") {
                 if (v == "rollback") o.padding = lw::Padding::Rollback;
                 else if (v == "reassign") o.padding = lw::Padding::Reassign;
-                else return usage("--padding takes rollback or reassign");
+                else if (v == "tiny") o.padding = lw::Padding::Tiny;
+                else return usage("--padding takes rollback, reassign or tiny");
             } else if (a == "--fault") {
                 bool found = false;
                 for (const auto& f : kFaults)
