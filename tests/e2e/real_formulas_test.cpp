@@ -27,24 +27,13 @@ struct Formula {
     long maxVar = 0;  // largest variable used in the prefix or a clause
 };
 
-std::string cadetDir() { return testsupport::dataDir() + "/cadet-tests"; }
-
 // The formulas of the set whose every listed result is 10 (true), small enough.
 std::vector<Formula> smallTrueFormulas() {
-    std::map<std::string, std::set<int>> results;
-    std::ifstream list(cadetDir() + "/instances.txt");
-    for (std::string line; std::getline(list, line);) {
-        std::size_t bar = line.find('|');
-        if (line.empty() || line[0] == '[' || bar == std::string::npos) continue;
-        std::string path = line.substr(0, bar);
-        while (!path.empty() && path.back() == ' ') path.pop_back();
-        std::string name = path.substr(path.rfind('/') + 1);
-        results[name].insert(std::atoi(line.c_str() + bar + 1));
-    }
+    std::map<std::string, std::set<int>> results = testsupport::cadetResults();
     std::vector<Formula> chosen;
     for (const auto& [name, codes] : results) {
         if (codes != std::set<int>{10}) continue;
-        std::ifstream in(cadetDir() + "/" + name);
+        std::ifstream in(testsupport::cadetDir() + "/" + name);
         if (!in) continue;
         Formula f;
         f.name = name;
@@ -71,7 +60,7 @@ std::string copyFormula(const TempDir& dir, const std::string& name) {
     for (char& c : base)
         if (c == '.' || c == '=') c = '_';
     std::string path = dir.file(base + ".qdimacs");
-    testsupport::writeFile(path, testsupport::readFile(cadetDir() + "/" + name));
+    testsupport::writeFile(path, testsupport::readFile(testsupport::cadetDir() + "/" + name));
     return path;
 }
 

@@ -6,10 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -19,22 +15,12 @@ namespace {
 
 const char* const kDepqbf = "/usr/bin/depqbf";
 
-std::string cadetDir() { return testsupport::dataDir() + "/cadet-tests"; }
-
 // The set's formulas, less those every listed result calls false: DepQBF cannot prove
 // them true, and leaving them out keeps the test's time to the formulas that count.
 std::vector<std::string> formulas() {
-    std::map<std::string, std::set<int>> results;
-    std::ifstream list(cadetDir() + "/instances.txt");
-    for (std::string line; std::getline(list, line);) {
-        std::size_t bar = line.find('|');
-        if (line.empty() || line[0] == '[' || bar == std::string::npos) continue;
-        std::string path = line.substr(0, bar);
-        while (!path.empty() && path.back() == ' ') path.pop_back();
-        results[path.substr(path.rfind('/') + 1)].insert(std::atoi(line.c_str() + bar + 1));
-    }
+    std::map<std::string, std::set<int>> results = testsupport::cadetResults();
     std::vector<std::string> names;
-    DIR* d = opendir(cadetDir().c_str());
+    DIR* d = opendir(testsupport::cadetDir().c_str());
     if (!d) return names;
     while (dirent* e = readdir(d)) {
         std::string n = e->d_name;
@@ -67,7 +53,7 @@ TEST(TraceCadet, EveryFormulaDepqbfProvesTrueIsCertifiedFromItsTrace) {
         for (char& c : base)
             if (c == '.' || c == '=' || c == ' ') c = '_';
         std::string formula = dir.file(base + ".qdimacs");
-        testsupport::writeFile(formula, testsupport::readFile(cadetDir() + "/" + name));
+        testsupport::writeFile(formula, testsupport::readFile(testsupport::cadetDir() + "/" + name));
         for (bool binary : {false, true}) {
             std::string stem = dir.file(base + (binary ? "-b" : "-a"));
             std::string trace = stem + ".qrp";

@@ -77,6 +77,21 @@ std::string maskTimes(const std::string& text) {
 }
 
 std::string dataDir() { return PLUMEX_TEST_DATA_DIR; }
+
+std::string cadetDir() { return dataDir() + "/cadet-tests"; }
+
+std::map<std::string, std::set<int>> cadetResults() {
+    std::map<std::string, std::set<int>> results;
+    std::ifstream list(cadetDir() + "/instances.txt");
+    for (std::string line; std::getline(list, line);) {
+        std::size_t bar = line.find('|');
+        if (line.empty() || line[0] == '[' || bar == std::string::npos) continue;
+        std::string path = line.substr(0, bar);
+        while (!path.empty() && path.back() == ' ') path.pop_back();
+        results[path.substr(path.rfind('/') + 1)].insert(std::atoi(line.c_str() + bar + 1));
+    }
+    return results;
+}
 std::string sourceDir() { return PLUMEX_SOURCE_DIR; }
 
 std::string readFile(const std::string& path) {

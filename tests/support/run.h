@@ -2,6 +2,8 @@
 // output and exit status, mask processor times, work in a scratch directory.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,10 @@ std::string binary(const std::string& name);
 std::string maskTimes(const std::string& text);
 
 std::string dataDir();  // tests/data of the source tree
+// The real formulas of tests/data/cadet-tests, and the results their list gives each
+// file name (10 true, 20 false, 30 unknown; a name may be listed more than once).
+std::string cadetDir();
+std::map<std::string, std::set<int>> cadetResults();
 std::string sourceDir();
 
 std::string readFile(const std::string& path);
