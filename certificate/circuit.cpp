@@ -101,7 +101,7 @@ std::unique_ptr<QBModel> certificateFromCircuit(const std::string& circuitPath, 
     }
     Numbering n;
     if (!numberVariables(prefix, n, error)) return nullptr;
-    aiger::Read read = aiger::readCircuit(circuitPath);
+    aiger::Read read = aiger::readCircuit(circuitPath, static_cast<unsigned long>(n.kind.size()) - 1);
     if (!read.ok) {
         *error = "circuit \"" + circuitPath + "\": " + read.error;
         return nullptr;

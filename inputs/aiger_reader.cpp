@@ -133,7 +133,7 @@ bool acyclic(const Circuit& c, std::string& error) {
 
 }  // namespace
 
-Read readCircuit(const std::string& path) {
+Read readCircuit(const std::string& path, unsigned long knownVars) {
     Read r;
     std::string data;
     if (!slurp(path, data)) {
@@ -166,10 +166,12 @@ Read readCircuit(const std::string& path) {
         r.error = "a certificate has no latches";
         return r;
     }
-    // Outputs and gates take two bytes at least; ASCII inputs too, binary ones none.
+    // Outputs and gates take two bytes at least; ASCII inputs too, binary ones none. Every
+    // table is sized by M: an ASCII file may number its variables up to the formula's and
+    // beyond them by what its own lines can define, no further.
     const unsigned long bytes = in.left();
     if (m > kMaxVar || o > bytes / 2 || a > bytes / 2 || (!binary && i > bytes / 2) || i + a > m ||
-        (binary && m != i + a)) {
+        (binary && (m != i + a || i > knownVars)) || (!binary && m > knownVars + bytes)) {
         r.error = binary && m != i + a ? "header M is not I + L + A" : "header counts too large for the file";
         return r;
     }

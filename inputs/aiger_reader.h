@@ -26,6 +26,9 @@ struct Read {
     std::string error;
 };
 
-Read readCircuit(const std::string& path);
+// knownVars bounds what takes no bytes of the file: the variable numbers an ASCII file may
+// use beyond what its lines number, and the inputs of a binary file (for a certificate,
+// the formula's variables).
+Read readCircuit(const std::string& path, unsigned long knownVars);
 
 }  // namespace aiger

@@ -123,6 +123,8 @@ TEST(CircuitCertificate, SolverConventionsAndMisfits) {
         {"cut binary", "aig 3 1 0 1 2\n6\n\x02\x01\x02", "bad binary encoding"},
         {"no header", "aiger 1 0 0 0 0\n", "no \"aag\" or \"aig\" header"},
         {"counts beyond the file", "aag 1000000 900000 0 0 0\n2\n", "too large"},
+        {"variables beyond the file", "aag 111111115 2 0 1 0\n4\n6\n10\n", "too large"},
+        {"binary inputs beyond the formula", "aig 9 9 0 0 0\n", "too large"},
     };
     for (const Case& c : cases) {
         writeFile(dir.file("c.aag"), c.circuit);
