@@ -11,16 +11,16 @@
 
 namespace {
 
-// Built when the dumps run, from the settings as they are then (the DDDMP mode is the
-// one of the input read last).
-ExpDumpOptions dumpOptions() {
+// Built when the dumps run, from the settings as they are then; the DDDMP mode is the
+// certificate's own.
+ExpDumpOptions dumpOptions(const QBModel& model) {
     const Settings& s = settings();
     ExpDumpOptions options;
     options.bdd = s.dumpExpBdd != 0;
     options.cnf = s.dumpExpCnf != 0;
     options.dot = s.dumpExpDot != 0;
     options.direct = s.dumpDirExp != 0;
-    options.dddmpMode = static_cast<char>(s.dddmpMode);
+    options.dddmpMode = model.dddmpMode;
     options.singleBddFile = s.singleExpBddFile != 0;
     options.singleDotFile = s.singleExpDotFile != 0;
     return options;
@@ -48,7 +48,7 @@ int expEvaluationStage(QBModel& model) {
     if (!settings().expressionFile.empty()) {
         display.open("Evaluation (" + settings().expressionFile + ")");
         ExpFileOptions options;
-        options.dumps = dumpOptions();
+        options.dumps = dumpOptions(model);
         options.showResults = settings().verbosity <= 3;
         std::string error = expEvaluateFile(model, settings().expressionFile, options, display);
         if (error.empty())
@@ -67,7 +67,7 @@ bool expDumpStage(QBModel& model, const std::string& qbmPath, int evaluated) {
     }
     const ExpList* list = settings().expressions;
     if (!list || !evaluated) return true;
-    return expDumpList(model, *list, qbmPath, dumpOptions(), steps::display());
+    return expDumpList(model, *list, qbmPath, dumpOptions(model), steps::display());
 }
 
 bool expSingleDirectResult(int* code) {

@@ -256,7 +256,6 @@ int processInstance(const std::string& path) {
                                      : logInput   ? certificateFromLog(logPath, facts)
                                                   : certificateFromQbm(qbmPath);
     if (!model) return outcome::Error;
-    setDddmpMode(model->dddmpMode);
     if (logInput) {
         setCheck(1);
         // The log itself is removed only once the QBM file written from it is complete
