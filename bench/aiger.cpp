@@ -25,8 +25,8 @@ double best(Write write) {
     double t = 1e30;
     for (int r = 0; r < 3; ++r) {
         auto start = std::chrono::steady_clock::now();
-        if (!write()) {
-            std::printf("write failed\n");
+        if (Status written = write(); !written) {
+            std::printf("write failed: %s\n", written.message().c_str());
             std::exit(1);
         }
         t = std::min(t, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -59,17 +59,16 @@ int main() {
     char dir[] = "/tmp/plumex-bench-aiger-XXXXXX";
     if (!mkdtemp(dir)) return 1;
     std::string base = std::string(dir) + "/c";
-    std::string error;
     double qbm[2];
     const char modes[2] = {'A', 'B'};
     for (int k = 0; k < 2; ++k) {
         m->dddmpMode = modes[k];
-        qbm[k] = best([&] { return writeQbm(*m, base + ".qbm", &error); });
+        qbm[k] = best([&] { return writeQbm(*m, base + ".qbm"); });
         std::printf("QBM %c: %7.3f s  %10ld bytes  (%ld nodes)\n", modes[k], qbm[k], size(base + ".qbm"),
                     m->nodeCount);
     }
-    double aag = best([&] { return writeAag(*m, base + ".aag", &error); });
-    double aig = best([&] { return writeAig(*m, base + ".aig", &error); });
+    double aag = best([&] { return writeAag(*m, base + ".aag"); });
+    double aig = best([&] { return writeAig(*m, base + ".aig"); });
     std::printf("aag:   %7.3f s  %10ld bytes  ratio to QBM text %.2f, to QBM binary %.2f\n", aag,
                 size(base + ".aag"), aag / qbm[0], aag / qbm[1]);
     std::printf("aig:   %7.3f s  %10ld bytes  ratio to QBM text %.2f, to QBM binary %.2f\n", aig,

@@ -22,17 +22,15 @@ struct Numbering {
     std::vector<char> kind;      // external number -> 'a', 'e' or 0
 };
 
-bool numberVariables(const qdimacs::PrefixRead& prefix, Numbering& n, std::string* error) {
+Status numberVariables(const qdimacs::PrefixRead& prefix, Numbering& n) {
     long maxVar = prefix.numVars;
     for (const auto& [kind, vars] : prefix.blocks)
         for (int v : vars) maxVar = std::max<long>(maxVar, v);
     n.kind.assign(static_cast<std::size_t>(maxVar) + 1, 0);
     for (const auto& [kind, vars] : prefix.blocks)
         for (int v : vars) {
-            if (n.kind[v] != 0) {
-                *error = "variable " + std::to_string(v) + " is quantified twice in the formula";
-                return false;
-            }
+            if (n.kind[v] != 0)
+                return Status::failure("variable " + std::to_string(v) + " is quantified twice in the formula");
             n.kind[v] = kind;
         }
     n.order.assign(1, 0);
@@ -49,7 +47,7 @@ bool numberVariables(const qdimacs::PrefixRead& prefix, Numbering& n, std::strin
         }
     n.internal.assign(n.kind.size(), 0);
     for (std::size_t i = 1; i < n.order.size(); ++i) n.internal[n.order[i]] = static_cast<int>(i);
-    return true;
+    return {};
 }
 
 // The variable a symbol names: its number, or (no symbol) the AIGER variable's own index,
@@ -92,21 +90,14 @@ void evaluate(const aiger::Circuit& c, const std::vector<unsigned>& roots, std::
 
 }  // namespace
 
-std::unique_ptr<QBModel> certificateFromCircuit(const std::string& circuitPath, const std::string& formulaPath,
-                                                std::string* error) {
+ModelResult certificateFromCircuit(const std::string& circuitPath, const std::string& formulaPath) {
     qdimacs::PrefixRead prefix = qdimacs::readPrefix(formulaPath);
-    if (!prefix.ok) {
-        *error = "formula \"" + formulaPath + "\": " + prefix.error;
-        return nullptr;
-    }
+    if (!prefix.ok) return Status::failure("formula \"" + formulaPath + "\": " + prefix.error);
     Numbering n;
-    if (!numberVariables(prefix, n, error)) return nullptr;
-    aiger::Read read = aiger::readCircuit(circuitPath, static_cast<unsigned long>(n.kind.size()) - 1);
-    if (!read.ok) {
-        *error = "circuit \"" + circuitPath + "\": " + read.error;
-        return nullptr;
-    }
-    const aiger::Circuit& c = read.circuit;
+    if (Status numbered = numberVariables(prefix, n); !numbered) return numbered;
+    Result<aiger::Circuit> read = aiger::readCircuit(circuitPath, static_cast<unsigned long>(n.kind.size()) - 1);
+    if (!read) return Status::failure("circuit \"" + circuitPath + "\": " + read.message());
+    const aiger::Circuit& c = *read;
     const long maxVar = static_cast<long>(n.kind.size()) - 1;
 
     auto model = newReplayModel(formulaPath, static_cast<int>(n.order.size()), n.universals, n.order,
@@ -115,10 +106,9 @@ std::unique_ptr<QBModel> certificateFromCircuit(const std::string& circuitPath, 
     value[0] = bdd::zero();
     for (std::size_t k = 0; k < c.inputs.size(); ++k) {
         long u = namedVariable(c.inputName[k], c.inputs[k]);
-        if (u < 1 || u > maxVar || n.kind[u] != 'a') {
-            *error = "input " + std::to_string(k) + " (\"" + c.inputName[k] + "\") names no universal of the formula";
-            return nullptr;
-        }
+        if (u < 1 || u > maxVar || n.kind[u] != 'a')
+            return Status::failure("input " + std::to_string(k) + " (\"" + c.inputName[k] +
+                                   "\") names no universal of the formula");
         value[c.inputs[k] >> 1] = bdd::ithVar(model->univIndex[n.internal[u]]);
     }
 
@@ -126,31 +116,27 @@ std::unique_ptr<QBModel> certificateFromCircuit(const std::string& circuitPath, 
     std::vector<std::pair<long, unsigned>> functions;
     std::vector<char> seen(n.kind.size(), 0);
     auto bind = [&](long e, unsigned literal, const std::string& what) {
-        if (e < 1 || e > maxVar || n.kind[e] != 'e') {
-            *error = what + " names no existential of the formula";
-            return false;
-        }
-        if (seen[e]) {
-            *error = "two outputs name the existential " + std::to_string(e);
-            return false;
-        }
+        if (e < 1 || e > maxVar || n.kind[e] != 'e')
+            return Status::failure(what + " names no existential of the formula");
+        if (seen[e]) return Status::failure("two outputs name the existential " + std::to_string(e));
         seen[e] = 1;
         functions.emplace_back(e, literal);
-        return true;
+        return Status();
     };
     for (std::size_t k = 0; k < c.outputs.size(); ++k) {
         // Certifying solvers add an output "result", the constant 1: it is no function.
         if (c.outputName[k] == "result") continue;
-        if (!bind(namedVariable(c.outputName[k], c.outputs[k]), c.outputs[k],
-                  "output " + std::to_string(k) + " (\"" + c.outputName[k] + "\")"))
-            return nullptr;
+        Status bound = bind(namedVariable(c.outputName[k], c.outputs[k]), c.outputs[k],
+                            "output " + std::to_string(k) + " (\"" + c.outputName[k] + "\")");
+        if (!bound) return bound;
     }
     // A circuit without outputs (what solvers write for a formula without universals)
     // gives each existential the gate of its own number.
     if (c.outputs.empty())
         for (unsigned lhs : c.lhs) {
             long e = lhs >> 1;
-            if (e <= maxVar && n.kind[e] == 'e' && !bind(e, lhs, "gate " + std::to_string(e))) return nullptr;
+            if (e > maxVar || n.kind[e] != 'e') continue;
+            if (Status bound = bind(e, lhs, "gate " + std::to_string(e)); !bound) return bound;
         }
 
     std::vector<unsigned> roots;

@@ -11,7 +11,6 @@
 
 // The certificate of the circuit at circuitPath over the prefix of the formula at
 // formulaPath: every existential gets its output's function over the universals' BDD
-// variables (true set and false set). None, with *error saying why, when the circuit
-// or the formula cannot be read or the circuit does not fit the formula.
-std::unique_ptr<QBModel> certificateFromCircuit(const std::string& circuitPath, const std::string& formulaPath,
-                                                std::string* error);
+// variables (true set and false set). A failure saying why when the circuit or the
+// formula cannot be read or the circuit does not fit the formula.
+ModelResult certificateFromCircuit(const std::string& circuitPath, const std::string& formulaPath);

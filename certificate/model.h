@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bdd/engine.h"
+#include "outcomes/status.h"
 
 // Variable numbers: external numbers are the formula's; internal numbers 1..numVars-1
 // are the solver log's (slot 0 of every table holds no variable). Universals carry a BDD
@@ -56,3 +57,6 @@ struct QBModel {
 // numbers up to maxExtVar: posBdd/negBdd hold the logical zero (zeroFunctions) or null,
 // indepCube is null, hypStack has numVars + 1 empty slots, the index maps are 0.
 void allocateModelTables(QBModel& model, int numVars, int numUniv, int maxExtVar, bool zeroFunctions);
+
+// A certificate built or read from a file, or the message saying why there is none.
+using ModelResult = Result<std::unique_ptr<QBModel>>;

@@ -83,8 +83,8 @@ struct StepCube {
 
 class Extraction {
   public:
-    Extraction(const qrp::Trace& t, const Order& order, ExtractionError* error)
-        : t_(t), o_(order), error_(error), mark_(order.pos.size(), 0), seen_(order.pos.size(), 0) {}
+    Extraction(const qrp::Trace& t, const Order& order)
+        : t_(t), o_(order), mark_(order.pos.size(), 0), seen_(order.pos.size(), 0) {}
 
     // The 0-antecedent steps of the proof, and their rank among all 0-antecedent steps
     // of the trace (the first N of which are the input clauses).
@@ -144,29 +144,11 @@ class Extraction {
     }
 
     // After the formula: the leaves among the input clauses, cubes that miss a clause.
-    bool checkLeaves() {
-        for (std::size_t c = 0; c < leafPos_.size(); ++c) {
-            std::int64_t id = idOf(leafPos_[c]);
-            bool final = leafPos_[c] + 1 == static_cast<int>(t_.proof.size());
-            if (final && t_.undefinedFinalAnt != 0 && clauses_ != 0)
-                return stepFail(id, "antecedent " + std::to_string(t_.undefinedFinalAnt) + " not defined before its step");
-            if (leafRank_[c] < clauses_) return stepFail(id, "an input clause used as a cube");
-            if (missed_[c] != 0)
-                return stepFail(id, "initial cube misses clause " + std::to_string(missed_[c]) +
-                                        " of the formula (counting non-tautological clauses)");
-        }
-        return true;
-    }
+    Status checkLeaves() { return verdict(leavesOk()); }
 
     // Every proof step in file order: the cube before reduction, the checks of the
     // resolution and the reduction, and the entries of the removed literals.
-    bool analyse() {
-        std::size_t n = t_.proof.size();
-        if (t_.litStart[n] != t_.litStart[n - 1]) return stepFail(idOf(static_cast<int>(n) - 1), "the last step is not empty");
-        for (std::size_t p = 0; p < n; ++p)
-            if (!step(static_cast<int>(p))) return false;
-        return true;
-    }
+    Status analyse() { return verdict(stepsOk()); }
 
     void releaseLeaves() {
         std::vector<std::int64_t>().swap(occStart_);
@@ -183,15 +165,38 @@ class Extraction {
     const std::vector<int>& cubeLits() const { return cubeLits_; }
 
   private:
+    bool leavesOk() {
+        for (std::size_t c = 0; c < leafPos_.size(); ++c) {
+            std::int64_t id = idOf(leafPos_[c]);
+            bool final = leafPos_[c] + 1 == static_cast<int>(t_.proof.size());
+            if (final && t_.undefinedFinalAnt != 0 && clauses_ != 0)
+                return stepFail(id, "antecedent " + std::to_string(t_.undefinedFinalAnt) + " not defined before its step");
+            if (leafRank_[c] < clauses_) return stepFail(id, "an input clause used as a cube");
+            if (missed_[c] != 0)
+                return stepFail(id, "initial cube misses clause " + std::to_string(missed_[c]) +
+                                        " of the formula (counting non-tautological clauses)");
+        }
+        return true;
+    }
+
+    bool stepsOk() {
+        std::size_t n = t_.proof.size();
+        if (t_.litStart[n] != t_.litStart[n - 1]) return stepFail(idOf(static_cast<int>(n) - 1), "the last step is not empty");
+        for (std::size_t p = 0; p < n; ++p)
+            if (!step(static_cast<int>(p))) return false;
+        return true;
+    }
+
     std::size_t slot(int l) const { return 2 * static_cast<std::size_t>(absOf(l)) + (l < 0 ? 1 : 0); }
     std::int64_t idOf(int p) const { return t_.ids[static_cast<std::size_t>(t_.proof[p])]; }
     int posOfStep(std::int32_t stepIndex) const {
         return static_cast<int>(std::lower_bound(t_.proof.begin(), t_.proof.end(), stepIndex) - t_.proof.begin());
     }
     bool stepFail(std::int64_t id, const std::string& what) {
-        error_->message = "step " + std::to_string(id) + ": " + what;
+        failure_ = "step " + std::to_string(id) + ": " + what;
         return false;
     }
+    Status verdict(bool ok) const { return ok ? Status() : Status::failure(failure_); }
 
     // Entries are kept in chunks (no copy of them all as they grow) and linked per
     // variable, so that no sorted copy is needed either.
@@ -317,7 +322,7 @@ class Extraction {
 
     const qrp::Trace& t_;
     const Order& o_;
-    ExtractionError* error_;
+    std::string failure_;  // why a check failed
     std::vector<int> mark_;  // variable -> literal in the current cube (0: the pivot)
     std::vector<int> seen_;  // variable -> epoch when in the current cube
     int epoch_ = 0;
@@ -534,30 +539,24 @@ bool formulaFits(const qdimacs::Prefix& prefix, const qrp::Trace& t) {
 
 }  // namespace
 
-std::unique_ptr<QBModel> extractFromTrace(const std::string& tracePath, const std::string& formulaPath,
-                                          const ExtractionOptions& options, steps::Reporter& reporter,
-                                          ExtractionError* error) {
+ModelResult extractFromTrace(const std::string& tracePath, const std::string& formulaPath,
+                             const ExtractionOptions& options, steps::Reporter& reporter) {
     double start = clocks::checkMicros();
-    ExtractionError local;
-    ExtractionError& err = error ? *error : local;
     qrp::Trace trace;
-    qrp::Error readError;
 
     reporter.open(stepTitle("Proof trace reading"));
     {
         Share share(reporter);
         share.marks.start();
-        bool ok = qrp::readIndex(tracePath, trace, &readError, [&](double d) { share.at(d / 2); });
-        if (ok && !trace.sat) {
+        Status read = qrp::readIndex(tracePath, trace, [&](double d) { share.at(d / 2); });
+        if (read && !trace.sat) {
             reporter.close();
-            err.message = "This is not a TRUE formula";
-            return nullptr;
+            return Status::failure("This is not a TRUE formula");
         }
-        ok = ok && qrp::readProof(tracePath, trace, &readError, [&](double d) { share.at(0.5 + d / 2); });
-        if (!ok) {
+        if (read) read = qrp::readProof(tracePath, trace, [&](double d) { share.at(0.5 + d / 2); });
+        if (!read) {
             reporter.close();
-            err.message = readError.message;
-            return nullptr;
+            return read;
         }
         share.marks.finish();
         char text[96];
@@ -573,7 +572,7 @@ std::unique_ptr<QBModel> extractFromTrace(const std::string& tracePath, const st
             ++quantified;
         }
     Order order = makeOrder(trace, maxVar);
-    Extraction extraction(trace, order, &err);
+    Extraction extraction(trace, order);
 
     reporter.open(stepTitle("Initial cube check"));
     extraction.leaves();
@@ -588,19 +587,17 @@ std::unique_ptr<QBModel> extractFromTrace(const std::string& tracePath, const st
             return fits ? 1 : 0;
         });
     reporter.close();
-    if (!read) {
-        err.message = fits ? "the formula \"" + formulaPath + "\" cannot be read as the trace's formula"
-                           : "the trace's prefix is not that of the formula \"" + formulaPath + "\"";
-        return nullptr;
-    }
-    if (!extraction.checkLeaves()) return nullptr;
+    if (!read)
+        return Status::failure(fits ? "the formula \"" + formulaPath + "\" cannot be read as the trace's formula"
+                                    : "the trace's prefix is not that of the formula \"" + formulaPath + "\"");
+    if (Status leaves = extraction.checkLeaves(); !leaves) return leaves;
 
     reporter.open(stepTitle("Skolem extraction"));
     Share share(reporter);
     share.marks.start();
-    if (!extraction.analyse()) {
+    if (Status analysed = extraction.analyse(); !analysed) {
         reporter.close();
-        return nullptr;
+        return analysed;
     }
     // The entries hold all the building needs: the trace's tables go before the BDDs grow.
     extraction.releaseLeaves();

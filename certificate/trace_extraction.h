@@ -19,17 +19,12 @@ struct ExtractionOptions {
     int tableUniversals = 10;
 };
 
-struct ExtractionError {
-    std::string message;
-};
-
 // The certificate of the formula at formulaPath from the trace at tracePath, in a model
 // with its own manager (universals in prefix order are BDD variables 1..U; every other
 // variable, free ones included, is existential). Shown as three nested steps with
 // progress marks: reading the trace, checking its initial cubes against the formula,
 // building the functions. The reporter must outlive the model (its reorderings are
-// reported there). None, with *error, for a malformed trace, a trace of a false
+// reported there). A failure saying why for a malformed trace, a trace of a false
 // formula, or a formula that does not fit the trace.
-std::unique_ptr<QBModel> extractFromTrace(const std::string& tracePath, const std::string& formulaPath,
-                                          const ExtractionOptions& options, steps::Reporter& reporter,
-                                          ExtractionError* error);
+ModelResult extractFromTrace(const std::string& tracePath, const std::string& formulaPath,
+                             const ExtractionOptions& options, steps::Reporter& reporter);

@@ -23,12 +23,12 @@ bool determined(const ExpValue& v) { return v.trueBdd == !v.falseBdd; }
 
 // Closes the file's step: the plain form when the file is in place, else the failure.
 bool commitAndClose(OutputFile& file, steps::Reporter& reporter) {
-    if (file.commit()) {
+    Status committed = file.commit();
+    if (committed)
         reporter.close();
-        return true;
-    }
-    reporter.close(file.error());
-    return false;
+    else
+        reporter.close(committed.message());
+    return committed.ok();
 }
 
 void writeHeader(OutputFile& file, const char* banner, const std::string& base, const std::string& expression) {
@@ -61,10 +61,7 @@ void storeRoots(OutputFile& file, const QBModel& model, const std::string& base,
 bool writeDot(const QBModel& model, const std::string& path, const std::vector<bdd::Bdd>& roots,
               const std::vector<std::string>& names, steps::Reporter& reporter) {
     OutputFile file(path, "w");
-    if (!file.ok()) {
-        reporter.close(file.error());
-        return false;
-    }
+    if (!file.ok()) return commitAndClose(file, reporter);  // says why it could not be created
     std::vector<int> ids = expUniversalIds(model);
     std::vector<std::string> inputs(ids.size());
     // BDD variable 0 stands for no universal (and is in no support): it keeps no name.
@@ -115,10 +112,7 @@ bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& ba
         std::vector<std::string> names;
         expCollectRoots(model, list, roots, names);
         OutputFile file(path, "w");
-        if (!file.ok()) {
-            reporter.close(file.error());
-            return false;
-        }
+        if (!file.ok()) return commitAndClose(file, reporter);  // says why it could not be created
         writeHeader(file, "c Tobrin BDD expression dump file\n", base, expressionText(list, -1, true));
         std::fputs("c\n", file.stream());
         storeRoots(file, model, base, roots, names, options.dddmpMode);
@@ -130,7 +124,7 @@ bool expDumpBdd(const QBModel& model, const ExpList& list, const std::string& ba
         reporter.open(quotedTitle("BDD representation: ", path));
         OutputFile file(path, "w");
         if (!file.ok()) {
-            reporter.close(file.error());
+            commitAndClose(file, reporter);  // says why it could not be created
             ok = false;
             continue;
         }
@@ -168,8 +162,7 @@ bool expDumpCnf(const QBModel& model, const ExpList& list, const std::string& ba
             reporter.open(quotedTitle("CNF representation: ", path));
             OutputFile file(path, "w");
             if (!file.ok()) {
-                reporter.close(file.error());
-                ok = false;
+                ok &= commitAndClose(file, reporter);  // says why it could not be created
                 continue;
             }
             std::FILE* fp = file.stream();
@@ -228,10 +221,7 @@ bool expDumpDirect(const QBModel&, const ExpList& list, const std::string& base,
     std::string path = inputs::expDumpName(base, 0, 1, inputs::ExpDump::Direct);
     reporter.open(quotedTitle("Direct expression result: ", path));
     OutputFile file(path, "w");
-    if (!file.ok()) {
-        reporter.close(file.error());
-        return false;
-    }
+    if (!file.ok()) return commitAndClose(file, reporter);  // says why it could not be created
     std::fprintf(file.stream(), "%s\n", expressionText(list, -1, true).c_str());
     return commitAndClose(file, reporter);
 }

@@ -26,15 +26,15 @@ struct ListDeleter {
 
 }  // namespace
 
-std::string expEvaluateFile(const QBModel& model, const std::string& fileName, const ExpFileOptions& options,
-                            steps::Reporter& reporter) {
+Status expEvaluateFile(const QBModel& model, const std::string& fileName, const ExpFileOptions& options,
+                       steps::Reporter& reporter) {
     const ExpDumpOptions& dumps = options.dumps;
     // Lines as zlib's gzgets cuts them with its default buffer, from large blocks.
     inputs::LineReader in(kLineBuffer, 8192);
-    if (!in.open(fileName)) return "cannot read \"" + fileName + "\"";
+    if (!in.open(fileName)) return Status::failure("cannot read \"" + fileName + "\"");
     std::string resultName = inputs::resultName(fileName);
     OutputFile out(resultName, "w");
-    if (!out.ok()) return out.error();
+    if (!out.ok()) return out.commit();  // says why it could not be created
     std::FILE* fp = out.stream();
     char text[kLineBuffer];
     for (int k = 1;; ++k) {
@@ -80,7 +80,6 @@ std::string expEvaluateFile(const QBModel& model, const std::string& fileName, c
     }
     int status = in.zlibError();
     // A damaged compressed file ends the reading early: its results would be partial.
-    if (status != Z_OK && status != Z_STREAM_END) return "cannot read \"" + fileName + "\"";
-    if (!out.commit()) return out.error();
-    return "";
+    if (status != Z_OK && status != Z_STREAM_END) return Status::failure("cannot read \"" + fileName + "\"");
+    return out.commit();
 }

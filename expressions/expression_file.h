@@ -7,6 +7,7 @@
 #include "certificate/model.h"
 #include "expressions/dumps.h"
 #include "outcomes/reporter.h"
+#include "outcomes/status.h"
 
 struct ExpFileOptions {
     ExpDumpOptions dumps;     // the dumps of every line, named after the result file and the line
@@ -16,7 +17,7 @@ struct ExpFileOptions {
 // Every parsed line is a step on the reporter, titled with its canonical text, and holds
 // the steps of its evaluation and, when BDD, CNF or DOT dumps are chosen, the step "Dump
 // to file" with the line's dumps.
-// Empty on success, else what went wrong with the input or the result file (the lines
+// A failure saying what went wrong with the input or the result file (the lines
 // evaluated so far stay unwritten: the result file is written whole or not at all).
-std::string expEvaluateFile(const QBModel& model, const std::string& fileName, const ExpFileOptions& options,
+Status expEvaluateFile(const QBModel& model, const std::string& fileName, const ExpFileOptions& options,
                             steps::Reporter& reporter);

@@ -191,26 +191,19 @@ void header(Writer& w, const char* kind, unsigned long m, unsigned long i, unsig
 }
 
 template <typename Body>
-bool writeFile(const std::string& path, const char* mode, std::string* error, Body body) {
+Status writeFile(const std::string& path, const char* mode, Body body) {
     OutputFile out(path, mode);
-    if (!out.ok()) {
-        if (error) *error = out.error();
-        return false;
-    }
+    if (!out.ok()) return out.commit();  // says why it could not be created
     {
         Writer w(out);
         body(w);
     }
-    if (!out.commit()) {
-        if (error) *error = out.error();
-        return false;
-    }
-    return true;
+    return out.commit();
 }
 
 }  // namespace
 
-bool writeAag(const QBModel& model, const std::string& path, std::string* error) {
+Status writeAag(const QBModel& model, const std::string& path) {
     Circuit c = buildCircuit(model);
     unsigned long top = static_cast<unsigned long>(std::max(model.maxExtVar, 0));
     unsigned long used = 0;
@@ -226,7 +219,7 @@ bool writeAag(const QBModel& model, const std::string& path, std::string* error)
         return 2 * to + (lit & 1);
     };
     unsigned long maxVar = c.numHelpers() > 0 ? top + c.numHelpers() : used;
-    return writeFile(path, "w", error, [&](Writer& w) {
+    return writeFile(path, "w", [&](Writer& w) {
         header(w, "aag", maxVar, inputs, c.outputExt.size(), c.outputExt.size() + c.numHelpers());
         for (int e : c.inputExt) {
             w.number(2ul * e);
@@ -254,11 +247,11 @@ bool writeAag(const QBModel& model, const std::string& path, std::string* error)
     });
 }
 
-bool writeAig(const QBModel& model, const std::string& path, std::string* error) {
+Status writeAig(const QBModel& model, const std::string& path) {
     Circuit c = buildCircuit(model);
     const unsigned inputs = c.numInputs(), helpers = c.numHelpers();
     const unsigned outputs = static_cast<unsigned>(c.outputExt.size());
-    return writeFile(path, "wb", error, [&](Writer& w) {
+    return writeFile(path, "wb", [&](Writer& w) {
         header(w, "aig", inputs + helpers + outputs, inputs, outputs, helpers + outputs);
         // The output gates come last, so that every gate follows its fan-in.
         for (unsigned k = 0; k < outputs; ++k) {

@@ -18,7 +18,6 @@
 
 #include "certificate/model.h"
 
-// False, with *error saying why and nothing under the final name, when the file cannot
-// be written.
-bool writeAag(const QBModel& model, const std::string& path, std::string* error);
-bool writeAig(const QBModel& model, const std::string& path, std::string* error);
+// A failure saying why, and nothing under the final name, when the file cannot be written.
+Status writeAag(const QBModel& model, const std::string& path);
+Status writeAig(const QBModel& model, const std::string& path);

@@ -3,17 +3,13 @@
 #include "bdd/dddmp.h"
 #include "files/output_file.h"
 
-bool writeDot(const QBModel& model, const std::string& path, const std::vector<bdd::Bdd>& roots,
-              const std::vector<std::string>& rootNames, std::string* error) {
+Status writeDot(const QBModel& model, const std::string& path, const std::vector<bdd::Bdd>& roots,
+                const std::vector<std::string>& rootNames) {
     std::vector<std::string> inputNames(static_cast<std::size_t>(model.numUniv) + 1);
     for (int k = 1; k <= model.numUniv; ++k) inputNames[k] = "a" + std::to_string(model.intToExt[model.univVar[k]]);
     OutputFile out(path);
     if (out.ok() && !dddmp::dumpDot(out.stream(), roots, inputNames, rootNames)) out.fail();
-    if (!out.commit()) {
-        if (error) *error = out.error();
-        return false;
-    }
-    return true;
+    return out.commit();
 }
 
 namespace {
@@ -27,7 +23,7 @@ struct Group {
 
 }  // namespace
 
-bool writeCertificateDot(const QBModel& model, const std::string& path, std::string* error) {
+Status writeCertificateDot(const QBModel& model, const std::string& path) {
     std::vector<Group> groups;
     for (int v = 1; v < model.numVars; ++v) {
         if (model.univIndex[v] != 0) continue;
@@ -68,16 +64,14 @@ bool writeCertificateDot(const QBModel& model, const std::string& path, std::str
             names.push_back(g.negName);
         }
     }
-    return writeDot(model, path, roots, names, error);
+    return writeDot(model, path, roots, names);
 }
 
-bool writeClauseDot(const bdd::Bdd& satisfied, const bdd::Bdd& hypothesis, const bdd::Bdd& alwaysSat,
-                    const std::string& path, std::string* error) {
+Status writeClauseDot(const bdd::Bdd& satisfied, const bdd::Bdd& hypothesis, const bdd::Bdd& alwaysSat,
+                      const std::string& path) {
     OutputFile dot(path);
     bool written = dot.ok() && dddmp::dumpDot(dot.stream(), {satisfied, hypothesis, alwaysSat}, {},
                                               {"satIndexSet", "univHypothesis", "alwaysSat"});
     if (!written) dot.fail();
-    if (dot.commit()) return true;
-    if (error) *error = dot.error();
-    return false;
+    return dot.commit();
 }

@@ -9,17 +9,17 @@
 #include "certificate/model.h"
 
 // Draws the roots with their names; BDD variable k is named "a" followed by the external
-// number of the k-th universal. False, with *error saying why and nothing under the final
-// name, when the file cannot be written.
-bool writeDot(const QBModel& model, const std::string& path, const std::vector<bdd::Bdd>& roots,
-              const std::vector<std::string>& rootNames, std::string* error);
+// number of the k-th universal. A failure saying why, and nothing under the final name,
+// when the file cannot be written.
+Status writeDot(const QBModel& model, const std::string& path, const std::vector<bdd::Bdd>& roots,
+                const std::vector<std::string>& rootNames);
 
 // The in-scope existentials, consecutive ones with the same or the complementary
 // function drawn as one group: the true set named "e1 !e2 ...", the false set (unless it
 // is the complement of the true set) named with the prefixes exchanged.
-bool writeCertificateDot(const QBModel& model, const std::string& path, std::string* error);
+Status writeCertificateDot(const QBModel& model, const std::string& path);
 
 // The drawing of why a clause fails: its three BDDs named "satIndexSet", "univHypothesis"
 // and "alwaysSat", with no input names.
-bool writeClauseDot(const bdd::Bdd& satisfied, const bdd::Bdd& hypothesis, const bdd::Bdd& alwaysSat,
-                    const std::string& path, std::string* error);
+Status writeClauseDot(const bdd::Bdd& satisfied, const bdd::Bdd& hypothesis, const bdd::Bdd& alwaysSat,
+                      const std::string& path);

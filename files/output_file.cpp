@@ -12,13 +12,13 @@ OutputFile::OutputFile(const std::string& path, const char* mode) : path_(path) 
     tempPath_ = path + ".tmpXXXXXX";
     int fd = mkstemp(tempPath_.data());
     if (fd < 0) {
-        error_ = "cannot create \"" + path + "\": " + std::strerror(errno);
+        createError_ = "cannot create \"" + path + "\": " + std::strerror(errno);
         tempPath_.clear();
         return;
     }
     fp_ = fdopen(fd, mode);
     if (!fp_) {
-        error_ = "cannot create \"" + path + "\": " + std::strerror(errno);
+        createError_ = "cannot create \"" + path + "\": " + std::strerror(errno);
         close(fd);
         unlink(tempPath_.c_str());
         tempPath_.clear();
@@ -40,11 +40,8 @@ void OutputFile::discard() {
     }
 }
 
-bool OutputFile::commit() {
-    if (!fp_) {
-        if (error_.empty()) error_ = "cannot write \"" + path_ + "\"";
-        return false;
-    }
+Status OutputFile::commit() {
+    if (!fp_) return Status::failure(createError_.empty() ? "cannot write \"" + path_ + "\"" : createError_);
     bool good = !failed_ && std::fflush(fp_) == 0 && !std::ferror(fp_);
     // A file created by mkstemp is private to its owner; give it the usual permissions.
     if (good) {
@@ -55,16 +52,15 @@ bool OutputFile::commit() {
     int closed = std::fclose(fp_);
     fp_ = nullptr;
     if (!good || closed != 0) {
-        error_ = "cannot write \"" + path_ + "\"";
         discard();
-        return false;
+        return Status::failure("cannot write \"" + path_ + "\"");
     }
     if (std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-        error_ = "cannot write \"" + path_ + "\": " + std::strerror(errno);
+        std::string message = "cannot write \"" + path_ + "\": " + std::strerror(errno);
         discard();
-        return false;
+        return Status::failure(message);
     }
     tempPath_.clear();
     committed_ = true;
-    return true;
+    return {};
 }

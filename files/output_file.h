@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "outcomes/status.h"
+
 class OutputFile {
   public:
     // mode "w" or "wb"; a stream that could not be created leaves ok() false.
@@ -22,12 +24,11 @@ class OutputFile {
     // Records that something written did not make it (a writer's own failure report).
     void fail() { failed_ = true; }
 
-    // Flushes, closes and renames into place. False, and nothing under the final name
-    // replaced, when any write, the close or the rename failed.
-    bool commit();
-
-    // What went wrong, for the step's message ("cannot create ...", "cannot write ...").
-    const std::string& error() const { return error_; }
+    // Flushes, closes and renames into place. A failure, saying what went wrong for the
+    // step's message ("cannot create ...", "cannot write ..."), with nothing under the
+    // final name replaced, when the file could not be created, or a write, the close or
+    // the rename failed. A file that could not be created may be committed at once.
+    Status commit();
 
   private:
     void discard();
@@ -36,5 +37,5 @@ class OutputFile {
     std::FILE* fp_ = nullptr;
     bool failed_ = false;
     bool committed_ = false;
-    std::string error_;
+    std::string createError_;  // why the stream could not be created
 };

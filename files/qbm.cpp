@@ -26,13 +26,10 @@ bdd::Bdd functionOr0(const std::vector<bdd::Bdd>& table, int v) {
 
 }  // namespace
 
-bool writeQbm(QBModel& model, const std::string& path, std::string* error) {
+Status writeQbm(QBModel& model, const std::string& path) {
     bool binary = model.dddmpMode == 'B';
     OutputFile out(path, "wb");
-    if (!out.ok()) {
-        if (error) *error = out.error();
-        return false;
-    }
+    if (!out.ok()) return out.commit();  // says why it could not be created
     std::FILE* fp = out.stream();
     std::fprintf(fp, "# QBM file, %s\n", kVersion);
     std::fprintf(fp, "# solver: %s\n", model.solver.c_str());
@@ -60,11 +57,7 @@ bool writeQbm(QBModel& model, const std::string& path, std::string* error) {
     options.varInfo = dddmp::VarIds;
     if (!dddmp::storeArray(fp, roots, options)) out.fail();
     model.nodeCount = dddmp::sharingSize(roots);
-    if (!out.commit()) {
-        if (error) *error = out.error();
-        return false;
-    }
-    return true;
+    return out.commit();
 }
 
 namespace {
@@ -75,7 +68,7 @@ class QbmReader {
     ~QbmReader() {
         if (fp_) std::fclose(fp_);
     }
-    QbmRead run();
+    ModelResult run();
 
   private:
     bool fail(const std::string& text) {
@@ -154,13 +147,9 @@ bool QbmReader::numberList(const char* name, std::vector<long>& numbers) {
     return true;
 }
 
-QbmRead QbmReader::run() {
-    QbmRead result;
+ModelResult QbmReader::run() {
     fp_ = std::fopen(path_.c_str(), "rb");
-    if (!fp_) {
-        result.error = "cannot open \"" + path_ + "\"";
-        return result;
-    }
+    if (!fp_) return Status::failure("cannot open \"" + path_ + "\"");
     struct stat st {};
     if (fstat(fileno(fp_), &st) == 0) size_ = static_cast<long>(st.st_size);
 
@@ -210,10 +199,7 @@ QbmRead QbmReader::run() {
             header = fail("unknown dump format \"" + f + "\"");
     }
     header = header && numberList("universals", universals) && numberList("existentials", existentials);
-    if (!header) {
-        result.error = error_;
-        return result;
-    }
+    if (!header) return Status::failure(error_);
 
     int numUniv = static_cast<int>(universals.size());
     int numExist = static_cast<int>(existentials.size());
@@ -233,10 +219,7 @@ QbmRead QbmReader::run() {
     model->numExist = numExist;
     for (int k = 1; k <= numExist; ++k) {
         int e = static_cast<int>(existentials[k - 1]);
-        if (model->extToInt[e] != 0) {
-            result.error = "variable " + std::to_string(e) + " listed twice";
-            return result;
-        }
+        if (model->extToInt[e] != 0) return Status::failure("variable " + std::to_string(e) + " listed twice");
         model->extToInt[e] = k;
         model->intToExt[k] = e;
         model->existVar[k] = k;
@@ -245,10 +228,7 @@ QbmRead QbmReader::run() {
     for (int k = 1; k <= numUniv; ++k) {
         int e = static_cast<int>(universals[k - 1]);
         int v = numExist + k;
-        if (model->extToInt[e] != 0) {
-            result.error = "variable " + std::to_string(e) + " listed twice";
-            return result;
-        }
+        if (model->extToInt[e] != 0) return Status::failure("variable " + std::to_string(e) + " listed twice");
         model->extToInt[e] = v;
         model->intToExt[v] = e;
         model->univVar[k] = v;
@@ -256,27 +236,20 @@ QbmRead QbmReader::run() {
     }
 
     dddmp::LoadResult loaded = dddmp::loadArray(fp_, mode);
-    if (!loaded.ok) {
-        result.error = "bad forest: " + loaded.error;
-        return result;
-    }
+    if (!loaded.ok) return Status::failure("bad forest: " + loaded.error);
     // The first 2E roots are the certificate; a forest with more carries extra roots,
     // which are dropped. Too few cannot make a certificate.
-    if (loaded.roots.size() < 2 * static_cast<std::size_t>(numExist)) {
-        result.error = "the forest has " + std::to_string(loaded.roots.size()) + " roots for " +
-                       std::to_string(numExist) + " existentials";
-        return result;
-    }
+    if (loaded.roots.size() < 2 * static_cast<std::size_t>(numExist))
+        return Status::failure("the forest has " + std::to_string(loaded.roots.size()) + " roots for " +
+                               std::to_string(numExist) + " existentials");
     loaded.roots.resize(2 * static_cast<std::size_t>(numExist));
     // Every function must be one of the universals alone.
     std::vector<int> universalIndices;
     for (int k = 1; k <= numUniv; ++k) universalIndices.push_back(k);
     bdd::Bdd all = bdd::positiveCube(std::move(universalIndices));
     for (const bdd::Bdd& root : loaded.roots) {
-        if (!bdd::exist(root, all).isConstant()) {
-            result.error = "the forest uses variables that are no universals";
-            return result;
-        }
+        if (!bdd::exist(root, all).isConstant())
+            return Status::failure("the forest uses variables that are no universals");
     }
     model->nodeCount = dddmp::sharingSize(loaded.roots);
     for (int k = 1; k <= numExist; ++k) {
@@ -289,10 +262,9 @@ QbmRead QbmReader::run() {
     }
     // A certificate read back carries no dependency information.
     model->allUnivCube = bdd::Bdd();
-    result.model = std::move(model);
-    return result;
+    return model;
 }
 
 }  // namespace
 
-QbmRead readQbm(const std::string& path) { return QbmReader(path).run(); }
+ModelResult readQbm(const std::string& path) { return QbmReader(path).run(); }

@@ -4,12 +4,9 @@
 
 #include "files/output_file.h"
 
-bool writeQdc(const QBModel& model, const std::string& path, std::string* error) {
+Status writeQdc(const QBModel& model, const std::string& path) {
     OutputFile out(path);
-    if (!out.ok()) {
-        if (error) *error = out.error();
-        return false;
-    }
+    if (!out.ok()) return out.commit();  // says why it could not be created
     std::FILE* fp = out.stream();
     std::fprintf(fp, "c Solver: Tobrin v%s-beta, (revision 311, compiled %s)\n", "0.3", "Nov 10 2006");
     std::fprintf(fp, "c Instance: \"%s\"\n", model.formula.c_str());
@@ -32,9 +29,5 @@ bool writeQdc(const QBModel& model, const std::string& path, std::string* error)
             std::fprintf(fp, "%i ", -model.intToExt[v]);
     }
     std::fputc('\n', fp);
-    if (!out.commit()) {
-        if (error) *error = out.error();
-        return false;
-    }
-    return true;
+    return out.commit();
 }

@@ -6,6 +6,5 @@
 
 #include "certificate/model.h"
 
-// False, with *error saying why and nothing under the final name, when the file cannot
-// be written.
-bool writeQdc(const QBModel& model, const std::string& path, std::string* error);
+// A failure saying why, and nothing under the final name, when the file cannot be written.
+Status writeQdc(const QBModel& model, const std::string& path);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "outcomes/status.h"
+
 namespace aiger {
 
 struct Circuit {
@@ -20,15 +22,10 @@ struct Circuit {
     static constexpr unsigned kNoGate = ~0u;
 };
 
-struct Read {
-    bool ok = false;
-    Circuit circuit;
-    std::string error;
-};
 
 // knownVars bounds what takes no bytes of the file: the variable numbers an ASCII file may
 // use beyond what its lines number, and the inputs of a binary file (for a certificate,
 // the formula's variables).
-Read readCircuit(const std::string& path, unsigned long knownVars);
+Result<Circuit> readCircuit(const std::string& path, unsigned long knownVars);
 
 }  // namespace aiger

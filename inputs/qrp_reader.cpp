@@ -90,16 +90,22 @@ bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 class Parser {
   public:
-    Parser(Input& in, Trace& trace, Error* error, Pass pass) : in_(in), t_(trace), error_(error), pass_(pass) {}
+    Parser(Input& in, Trace& trace, Pass pass) : in_(in), t_(trace), pass_(pass) {}
 
-    bool run() {
+    Status run() {
+        if (readAll()) return {};
+        return Status::failure(message_);
+    }
+
+  private:
+    bool readAll() {
         if (!header()) return false;
         return t_.binary ? binaryBody() : asciiBody();
     }
 
-  private:
+    // Keeps the first message: the reason nearest to where the trace went wrong.
     bool fail(const std::string& message) {
-        if (error_ && error_->message.empty()) error_->message = message;
+        if (message_.empty()) message_ = message;
         return false;
     }
     bool cutShort() {
@@ -509,8 +515,8 @@ class Parser {
 
     Input& in_;
     Trace& t_;
-    Error* error_;
     Pass pass_;
+    std::string message_;
     long maxVar_ = 0;
     std::int64_t lastId_ = 0;
     std::size_t stepIndex_ = 0;
@@ -519,17 +525,13 @@ class Parser {
     long stepLits_ = 0, pendingLits_ = 0;
 };
 
-bool parse(const std::string& path, Trace& trace, Error* error, Pass pass, const Progress& progress) {
+Status parse(const std::string& path, Trace& trace, Pass pass, const Progress& progress) {
     Input in(path);
-    if (!in.ok()) {
-        if (error) error->message = "cannot open the trace \"" + path + "\"";
-        return false;
-    }
+    if (!in.ok()) return Status::failure("cannot open the trace \"" + path + "\"");
     in.onRefill(&progress);
-    Parser parser(in, trace, error, pass);
-    bool ok = parser.run();
-    if (ok && progress) progress(1.0);
-    return ok;
+    Status parsed = Parser(in, trace, pass).run();
+    if (parsed && progress) progress(1.0);
+    return parsed;
 }
 
 // The steps the last one is derived from, in file order.
@@ -563,17 +565,16 @@ bool looksLikeTrace(const std::string& path) {
     return std::memcmp(head, "p qrp ", 6) == 0 || (n == 7 && std::memcmp(head, "p bqrp ", 7) == 0);
 }
 
-bool readIndex(const std::string& path, Trace& trace, Error* error, const Progress& progress) {
+Status readIndex(const std::string& path, Trace& trace, const Progress& progress) {
     trace = Trace();
-    if (!parse(path, trace, error, Pass::Index, progress)) return false;
-    return true;
+    return parse(path, trace, Pass::Index, progress);
 }
 
-bool readProof(const std::string& path, Trace& trace, Error* error, const Progress& progress) {
+Status readProof(const std::string& path, Trace& trace, const Progress& progress) {
     markProof(trace);
     trace.lits.clear();
     trace.litStart.assign(1, 0);
-    return parse(path, trace, error, Pass::Proof, progress);
+    return parse(path, trace, Pass::Proof, progress);
 }
 
 }  // namespace qrp

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "outcomes/status.h"
+
 namespace qrp {
 
 struct Block {
@@ -42,22 +44,18 @@ struct Trace {
     std::size_t steps() const { return ids.size(); }
 };
 
-struct Error {
-    std::string message;
-};
-
 // Share of the file read so far, 0..1, for the progress marks of the caller's step.
 using Progress = std::function<void(double done)>;
 
 // The first bytes of a trace (plain or gzip), as told from the file: "p qrp " or "p bqrp ".
 bool looksLikeTrace(const std::string& path);
 
-// Pass 1: header, prefix, ids and antecedents of every step, and the result line. False,
-// with *error, on a malformed or cut-short trace.
-bool readIndex(const std::string& path, Trace& trace, Error* error, const Progress& progress = {});
+// Pass 1: header, prefix, ids and antecedents of every step, and the result line. A
+// failure saying why for a malformed or cut-short trace.
+Status readIndex(const std::string& path, Trace& trace, const Progress& progress = {});
 
 // Pass 2: marks the proof (the steps reachable from the last one) and reads their
-// literals. False, with *error, when the file no longer agrees with the first pass.
-bool readProof(const std::string& path, Trace& trace, Error* error, const Progress& progress = {});
+// literals. A failure saying why when the file no longer agrees with the first pass.
+Status readProof(const std::string& path, Trace& trace, const Progress& progress = {});
 
 }  // namespace qrp

@@ -50,11 +50,11 @@ int expEvaluationStage(QBModel& model) {
         ExpFileOptions options;
         options.dumps = dumpOptions(model);
         options.showResults = settings().verbosity <= 3;
-        std::string error = expEvaluateFile(model, settings().expressionFile, options, display);
-        if (error.empty())
+        Status evaluated = expEvaluateFile(model, settings().expressionFile, options, display);
+        if (evaluated)
             display.close();
         else
-            display.close(error);
+            display.close(evaluated.message());
     }
     return 0;
 }

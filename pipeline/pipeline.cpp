@@ -68,12 +68,12 @@ std::unique_ptr<QBModel> certificateFromLog(const std::string& logPath, LogFacts
 
 std::unique_ptr<QBModel> certificateFromQbm(const std::string& qbmPath) {
     steps::open("Certification");
-    QbmRead read = readQbm(qbmPath);
-    if (!read.model) {
-        steps::close("Error: " + read.error);
+    ModelResult read = readQbm(qbmPath);
+    if (!read) {
+        steps::close("Error: " + read.message());
         return nullptr;
     }
-    return std::move(read.model);
+    return std::move(*read);
 }
 
 // A proof trace or a Skolem circuit: the certificate is built against the formula, which
@@ -86,23 +86,19 @@ std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bo
                      "\" (give -qbf, or put NAME.qdimacs, NAME.qdimacs.gz, NAME.qcnf or NAME.qcnf.gz beside it)");
         return nullptr;
     }
-    std::unique_ptr<QBModel> model;
-    std::string error;
+    ExtractionOptions options;
     if (trace) {
         enterReconstructionPhase();
-        ExtractionOptions options;
         options.reorderMethod = reorderCurrent();
-        ExtractionError extractionError;
-        model = extractFromTrace(path, formulaPath, options, steps::display(), &extractionError);
-        error = extractionError.message;
-    } else {
-        model = certificateFromCircuit(path, formulaPath, &error);
-        if (model && model->solver == "Tobrin") model->solver = "AIGER";
     }
-    if (!model) {
-        steps::close("Error: " + error);
+    ModelResult built = trace ? extractFromTrace(path, formulaPath, options, steps::display())
+                              : certificateFromCircuit(path, formulaPath);
+    if (!built) {
+        steps::close("Error: " + built.message());
         return nullptr;
     }
+    std::unique_ptr<QBModel> model = std::move(*built);
+    if (!trace && model->solver == "Tobrin") model->solver = "AIGER";
     if (model->formula.empty()) model->formula = formulaPath;
     return model;
 }
@@ -134,10 +130,10 @@ bool certify(QBModel& model, const std::string& formulaPath) {
         steps::closeWithShare("Certificate is VALID");
     } else {
         // The first failing clause is drawn into the working directory.
-        std::string error;
-        if (!failing.satisfied.isNull() &&
-            !writeClauseDot(failing.satisfied, failing.hypothesis, failing.alwaysSat, "bdd_test.dot", &error))
-            steps::print("(%s) ", error.c_str());
+        if (!failing.satisfied.isNull()) {
+            Status drawn = writeClauseDot(failing.satisfied, failing.hypothesis, failing.alwaysSat, "bdd_test.dot");
+            if (!drawn) steps::print("(%s) ", drawn.message().c_str());
+        }
         steps::closeWithShare("Certificate is INVALID");
         valid = false;
     }
@@ -160,16 +156,15 @@ long fileSize(const std::string& path) {
 template <typename Write>
 bool dumpStep(const std::string& title, Write write) {
     steps::open(title);
-    std::string error;
     std::string done;
-    bool ok = write(&error, &done);
-    if (!ok)
-        steps::close(error);
+    Status written = write(&done);
+    if (!written)
+        steps::close(written.message());
     else if (done.empty())
         steps::close();
     else
         steps::close(done);
-    return ok;
+    return written.ok();
 }
 
 struct Dumps {
@@ -188,13 +183,13 @@ Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath
     steps::open("Dump to file:");
     if (s.dumpQbmBdd) {
         deriveQbm();
-        bool ok = dumpStep("QBM representation: \"" + qbmPath + "\"", [&](std::string* error, std::string* done) {
-            if (!writeQbm(model, qbmPath, error)) return false;
+        bool ok = dumpStep("QBM representation: \"" + qbmPath + "\"", [&](std::string* done) {
+            if (Status written = writeQbm(model, qbmPath); !written) return written;
             char text[96];
             std::snprintf(text, sizeof text, "%li node%s, %.1f KBytes", model.nodeCount,
                           model.nodeCount == 1 ? "" : "s", static_cast<double>(fileSize(qbmPath)) / 1024.0);
             *done = text;
-            return true;
+            return Status();
         });
         result.qbmWritten = ok;
         result.failed |= !ok;
@@ -202,29 +197,29 @@ Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath
     if (s.dumpQbmDot) {
         deriveQbm();
         std::string dot = inputs::dotName(qbmPath);
-        result.failed |= !dumpStep("DOT representation: \"" + dot + "\"", [&](std::string* error, std::string*) {
-            return writeCertificateDot(model, dot, error);
+        result.failed |= !dumpStep("DOT representation: \"" + dot + "\"", [&](std::string*) {
+            return writeCertificateDot(model, dot);
         });
     }
     if (s.dumpQdc) {
         deriveQbm();
         std::string qdc = inputs::qbmToQdcName(qbmPath);
-        result.failed |= !dumpStep("QDC representation: \"" + qdc + "\"", [&](std::string* error, std::string*) {
-            return writeQdc(model, qdc, error);
+        result.failed |= !dumpStep("QDC representation: \"" + qdc + "\"", [&](std::string*) {
+            return writeQdc(model, qdc);
         });
     }
     if (s.dumpAag) {
         deriveQbm();
         std::string aag = qbmPath + ".aag";
-        result.failed |= !dumpStep("AIGER representation: \"" + aag + "\"", [&](std::string* error, std::string*) {
-            return writeAag(model, aag, error);
+        result.failed |= !dumpStep("AIGER representation: \"" + aag + "\"", [&](std::string*) {
+            return writeAag(model, aag);
         });
     }
     if (s.dumpAig) {
         deriveQbm();
         std::string aig = qbmPath + ".aig";
-        result.failed |= !dumpStep("AIGER representation: \"" + aig + "\"", [&](std::string* error, std::string*) {
-            return writeAig(model, aig, error);
+        result.failed |= !dumpStep("AIGER representation: \"" + aig + "\"", [&](std::string*) {
+            return writeAig(model, aig);
         });
     }
     result.failed |= !expDumpStage(model, qbmPath, evaluated);

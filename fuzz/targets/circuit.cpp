@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A binary file starts "aig", an ASCII one "aag"; the reader tells them apart itself.
     std::string path = fuzzsupport::writeInput(data, size, "input.aag");
     fuzzsupport::guarded([&] {
-        std::string error;
-        std::unique_ptr<QBModel> model = certificateFromCircuit(path, g_formula, &error);
+        ModelResult model = certificateFromCircuit(path, g_formula);
     });
     return 0;
 }

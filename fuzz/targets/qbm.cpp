@@ -9,6 +9,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = fuzzsupport::writeInput(data, size, "input.qbm");
-    fuzzsupport::guarded([&] { QbmRead read = readQbm(path); });
+    fuzzsupport::guarded([&] { ModelResult read = readQbm(path); });
     return 0;
 }

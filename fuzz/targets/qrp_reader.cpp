@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = fuzzsupport::writeInput(data, size, "input.qrp");
     fuzzsupport::guarded([&] {
         qrp::Trace trace;
-        qrp::Error error;
-        if (!qrp::readIndex(path, trace, &error)) return;
+        if (!qrp::readIndex(path, trace)) return;
         // The extraction's tables are sized by the header's variable count; a formula of
         // millions of variables is legitimate but no matter for this target.
         long maxVar = trace.numVars;
@@ -36,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 out << " 0\n";
             }
         }
-        ExtractionError extractionError;
-        std::unique_ptr<QBModel> model = extractFromTrace(path, formula, ExtractionOptions{}, steps::silent(), &extractionError);
+        ModelResult model = extractFromTrace(path, formula, ExtractionOptions{}, steps::silent());
     });
     return 0;
 }

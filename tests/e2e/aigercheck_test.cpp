@@ -221,10 +221,9 @@ TEST_F(Checker, ExportedCertificatesAgreeWithTheBddValidityCheck) {
                 m->negBdd[e] = !f;
             }
             m->dddmpMode = 'A';
-            std::string error;
-            ASSERT_TRUE(writeQbm(*m, qbm, &error)) << error;
-            ASSERT_TRUE(writeAag(*m, aag, &error)) << error;
-            ASSERT_TRUE(writeAig(*m, aig, &error)) << error;
+            ASSERT_EQ(writeQbm(*m, qbm).message(), "");
+            ASSERT_EQ(writeAag(*m, aag).message(), "");
+            ASSERT_EQ(writeAig(*m, aig).message(), "");
         }
         RunResult bddCheck = plumex({"-qbf", formula, qbm}, dir.path());
         bool bddValid = bddCheck.out.find("Certificate is VALID") != std::string::npos;
@@ -256,7 +255,7 @@ TEST_F(Checker, PlumexDumpsBothFormsForTheChecker) {
             m->posBdd[3] = fn;
             m->negBdd[3] = !fn;
             m->dddmpMode = 'A';
-            ASSERT_TRUE(writeQbm(*m, qbm, nullptr));
+            ASSERT_TRUE(writeQbm(*m, qbm));
         }
         RunResult r = plumex({"-qbf", f, "-dump", "aag", "aig", qbm}, dir.path());
         if (r.out.find("Usage") != std::string::npos || r.out.find("usage") != std::string::npos)
@@ -292,11 +291,11 @@ TEST_F(Checker, BerkeleyAbcReadsTheBinaryExport) {
         m->posBdd[5] = (a & b) | ((!a) & c) | (d & (!b));
         m->posBdd[6] = a ^ b ^ c ^ d;
         m->posBdd[7] = bdd::one();
-        ASSERT_TRUE(writeAig(*m, first, nullptr));
+        ASSERT_TRUE(writeAig(*m, first));
         m->manager->setOrder({0, 4, 3, 2, 1});
-        ASSERT_TRUE(writeAig(*m, second, nullptr));
+        ASSERT_TRUE(writeAig(*m, second));
         m->posBdd[6] = a ^ b ^ c;
-        ASSERT_TRUE(writeAig(*m, other, nullptr));
+        ASSERT_TRUE(writeAig(*m, other));
     }
     RunResult r = testsupport::run({abc, "-c", "read_aiger " + first + "; print_stats"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;

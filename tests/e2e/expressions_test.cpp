@@ -55,8 +55,7 @@ void writeCertificate(const std::string& path, bool contradictory = false, char 
     model.posBdd.resize(model.numVars);
     model.negBdd.resize(model.numVars);
     model.dddmpMode = mode;
-    std::string error;
-    ASSERT_TRUE(writeQbm(model, path, &error)) << error;
+    ASSERT_EQ(writeQbm(model, path).message(), "");
 }
 
 struct Eval : ::testing::Test {

@@ -67,19 +67,19 @@ TEST(DamagedFiles, QbmReaderSurvivesAndKeepsItsTablesConsistent) {
             m->negBdd[3] = !a;
             m->posBdd[4] = a | b;
             m->negBdd[4] = !(a | b);
-            ASSERT_TRUE(writeQbm(*m, good, nullptr));
+            ASSERT_TRUE(writeQbm(*m, good));
         }
         std::string text = testsupport::readFile(good);
         std::mt19937 rng(mode);
         std::string path = dir.file("d.qbm");
         for (int i = 0; i < 150; ++i) {
             testsupport::writeFile(path, damage(text, rng));
-            QbmRead read = readQbm(path);
-            if (!read.model) {
-                EXPECT_FALSE(read.error.empty());
+            ModelResult read = readQbm(path);
+            if (!read) {
+                EXPECT_FALSE(read.message().empty());
                 continue;
             }
-            const QBModel& r = *read.model;
+            const QBModel& r = **read;
             EXPECT_EQ(r.numVars, r.numExist + r.numUniv + 1);
             for (int k = 1; k <= r.numExist; ++k) EXPECT_FALSE(r.posBdd[k].isNull() || r.negBdd[k].isNull());
         }

@@ -50,19 +50,10 @@ int writeTrace(const std::string& formula, const std::string& trace, bool binary
                    trace);
 }
 
-struct Extracted {
-    std::unique_ptr<QBModel> model;
-    std::string error;
-};
-
-Extracted extract(const std::string& trace, const std::string& formula, bool tables = true) {
-    ExtractionError error;
-    Extracted e;
+ModelResult extract(const std::string& trace, const std::string& formula, bool tables = true) {
     ExtractionOptions options;
     if (!tables) options.tableUniversals = -1;
-    e.model = extractFromTrace(trace, formula, options, steps::silent(), &error);
-    e.error = error.message;
-    return e;
+    return extractFromTrace(trace, formula, options, steps::silent());
 }
 
 // An ASCII trace as lines of numbers, with the proof's steps marked.
@@ -165,18 +156,18 @@ TEST(TraceProperty, FunctionsFromTracesHoldInEveryScenarioAndPlantedFaultsAreCau
 
         oracle::Table tables[2];
         for (int mode = 0; mode < 2; ++mode) {
-            Extracted e = extract(mode ? binary : ascii, qdimacs);
-            ASSERT_TRUE(e.model) << (mode ? "binary: " : "ascii: ") << e.error;
-            tables[mode] = oracle::tabulate(*e.model);
+            ModelResult e = extract(mode ? binary : ascii, qdimacs);
+            ASSERT_TRUE(e) << (mode ? "binary: " : "ascii: ") << e.message();
+            tables[mode] = oracle::tabulate(**e);
             std::string why;
             EXPECT_TRUE(oracle::consistent(tables[mode]));
-            EXPECT_TRUE(oracle::satisfies(tables[mode], *e.model, formula, &why)) << why;
+            EXPECT_TRUE(oracle::satisfies(tables[mode], **e, formula, &why)) << why;
         }
         EXPECT_TRUE(tables[0] == tables[1]) << "ASCII and binary traces give different functions";
         {
-            Extracted e = extract(ascii, qdimacs, false);
-            ASSERT_TRUE(e.model) << e.error;
-            EXPECT_TRUE(oracle::tabulate(*e.model) == tables[0]) << "built with BDDs, the functions differ";
+            ModelResult e = extract(ascii, qdimacs, false);
+            ASSERT_TRUE(e) << e.message();
+            EXPECT_TRUE(oracle::tabulate(**e) == tables[0]) << "built with BDDs, the functions differ";
         }
 
         // Planted faults, checked through the real binary every few formulas.

@@ -22,7 +22,7 @@ struct FileMode : ::testing::Test {
     // What the evaluation reports.
     std::string run(const std::string& path) {
         testsupport::Recorder r;
-        error = expEvaluateFile(small.model, path, options, r);
+        error = expEvaluateFile(small.model, path, options, r).message();
         return r.text;
     }
     ExpFileOptions options;  // no dumps, results shown

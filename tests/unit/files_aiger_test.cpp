@@ -171,8 +171,7 @@ void expectSimulatesTrueSets(const QBModel& m, const Aiger& g) {
 TEST(Aiger, AsciiKeepsTheQdimacsNumbersAndComputesTheTrueSets) {
     TempDir dir;
     Sample s = sample();
-    std::string error;
-    ASSERT_TRUE(writeAag(*s.model, dir.file("c.aag"), &error)) << error;
+    ASSERT_EQ(writeAag(*s.model, dir.file("c.aag")).message(), "");
     Aiger g = parse(readFile(dir.file("c.aag")));
     EXPECT_EQ(g.l, 0u);
     EXPECT_EQ(g.i, 3u);
@@ -205,9 +204,8 @@ TEST(Aiger, AsciiKeepsTheQdimacsNumbersAndComputesTheTrueSets) {
 TEST(Aiger, BinaryIsTheSameCircuitRenumbered) {
     TempDir dir;
     Sample s = sample();
-    std::string error;
-    ASSERT_TRUE(writeAag(*s.model, dir.file("c.aag"), &error)) << error;
-    ASSERT_TRUE(writeAig(*s.model, dir.file("c.aig"), &error)) << error;
+    ASSERT_EQ(writeAag(*s.model, dir.file("c.aag")).message(), "");
+    ASSERT_EQ(writeAig(*s.model, dir.file("c.aig")).message(), "");
     Aiger ascii = parse(readFile(dir.file("c.aag")));
     Aiger g = parse(readFile(dir.file("c.aig")));
     EXPECT_EQ(g.i, ascii.i);
@@ -252,7 +250,7 @@ TEST(Aiger, RandomForestsSimulateCorrectlyWithinThreeGatesPerNode) {
         }
         for (bool binary : {false, true}) {
             std::string path = dir.file(binary ? "r.aig" : "r.aag");
-            ASSERT_TRUE(binary ? writeAig(*m, path, nullptr) : writeAag(*m, path, nullptr));
+            ASSERT_TRUE(binary ? writeAig(*m, path) : writeAag(*m, path));
             Aiger g = parse(readFile(path));
             EXPECT_LE(g.a - g.o, 3 * nodes.size());
             expectSimulatesTrueSets(*m, g);
@@ -266,13 +264,13 @@ TEST(Aiger, PartialCertificateExportsOnlyTheKeptExistentials) {
     s.model->inScope.assign(s.model->numVars, 0);
     s.model->inScope[5] = 1;  // 40
     s.model->inScope[7] = 1;  // 8
-    ASSERT_TRUE(writeAag(*s.model, dir.file("p.aag"), nullptr));
+    ASSERT_TRUE(writeAag(*s.model, dir.file("p.aag")));
     Aiger g = parse(readFile(dir.file("p.aag")));
     EXPECT_EQ(g.i, 3u);
     EXPECT_EQ(g.outputs, (std::vector<unsigned>{16, 80}));
     EXPECT_EQ(g.symbols.count("o2"), 0u);
     expectSimulatesTrueSets(*s.model, g);
-    ASSERT_TRUE(writeAig(*s.model, dir.file("p.aig"), nullptr));
+    ASSERT_TRUE(writeAig(*s.model, dir.file("p.aig")));
     Aiger b = parse(readFile(dir.file("p.aig")));
     EXPECT_EQ(b.o, 2u);
     expectSimulatesTrueSets(*s.model, b);
@@ -282,10 +280,10 @@ TEST(Aiger, WithoutUniversalsEveryOutputIsAConstant) {
     TempDir dir;
     auto m = newReplayModel("n.qdimacs", 3, {0}, {0, 4, 2}, 4);
     m->posBdd[1] = bdd::one();
-    ASSERT_TRUE(writeAag(*m, dir.file("n.aag"), nullptr));
+    ASSERT_TRUE(writeAag(*m, dir.file("n.aag")));
     EXPECT_EQ(readFile(dir.file("n.aag")),
               "aag 4 0 0 2 2\n4\n8\n4 0 1\n8 1 1\no0 2\no1 4\nc\nPlumex certificate of \"n.qdimacs\"\n");
-    ASSERT_TRUE(writeAig(*m, dir.file("n.aig"), nullptr));
+    ASSERT_TRUE(writeAig(*m, dir.file("n.aig")));
     EXPECT_EQ(readFile(dir.file("n.aig")),
               std::string("aig 2 0 0 2 2\n2\n4\n\x01\x01\x03\x00o0 2\no1 4\nc\nPlumex certificate of \"n.qdimacs\"\n", 68));
 }
@@ -295,8 +293,7 @@ TEST(Aiger, AnUnwritableFileIsReportedAndNothingIsLeft) {
     Sample s = sample();
     for (bool binary : {false, true}) {
         std::string path = dir.file(binary ? "no/such/c.aig" : "no/such/c.aag");
-        std::string error;
-        EXPECT_FALSE(binary ? writeAig(*s.model, path, &error) : writeAag(*s.model, path, &error));
+        std::string error = (binary ? writeAig(*s.model, path) : writeAag(*s.model, path)).message();
         EXPECT_NE(error.find("cannot create \"" + path + "\""), std::string::npos) << error;
         EXPECT_FALSE(fileExists(path));
     }

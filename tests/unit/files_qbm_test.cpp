@@ -36,8 +36,7 @@ TEST(Qbm, WritesTheHeaderAndReadsTheSameFunctionsBack) {
         {
             auto m = sample();
             m->dddmpMode = mode;
-            std::string error;
-            ASSERT_TRUE(writeQbm(*m, path, &error)) << error;
+            ASSERT_EQ(writeQbm(*m, path).message(), "");
             EXPECT_GT(m->nodeCount, 0);
         }
         std::string text = readFile(path);
@@ -46,9 +45,9 @@ TEST(Qbm, WritesTheHeaderAndReadsTheSameFunctionsBack) {
                              "\n# universals[2]: 10 20 \n# existentials[3]: 11 12 13 \n.ver DDDMP-2.0\n";
         EXPECT_EQ(text.substr(0, header.size()), header);
 
-        QbmRead read = readQbm(path);
-        ASSERT_TRUE(read.model) << read.error;
-        QBModel& r = *read.model;
+        ModelResult read = readQbm(path);
+        ASSERT_TRUE(read) << read.message();
+        QBModel& r = **read;
         EXPECT_EQ(r.dddmpMode, mode);
         EXPECT_EQ(r.formula, "dir/my formula.qdimacs");
         EXPECT_EQ(r.numVars, 6);
@@ -76,12 +75,12 @@ TEST(Qbm, RewritingAFileReadBackGivesTheSameBytes) {
         {
             auto m = sample();
             m->dddmpMode = mode;
-            ASSERT_TRUE(writeQbm(*m, first, nullptr));
+            ASSERT_TRUE(writeQbm(*m, first));
         }
-        QbmRead read = readQbm(first);
-        ASSERT_TRUE(read.model) << read.error;
-        stripVariables(*read.model, {}, {}, steps::silent());
-        ASSERT_TRUE(writeQbm(*read.model, second, nullptr));
+        ModelResult read = readQbm(first);
+        ASSERT_TRUE(read) << read.message();
+        stripVariables(**read, {}, {}, steps::silent());
+        ASSERT_TRUE(writeQbm(**read, second));
         EXPECT_EQ(readFile(first), readFile(second));
     }
 }
@@ -93,27 +92,27 @@ TEST(Qbm, StrippedAndEmptyCertificates) {
         auto m = sample();
         m->dddmpMode = 'A';
         stripVariables(*m, {12}, {13}, steps::silent());
-        ASSERT_TRUE(writeQbm(*m, path, nullptr));
+        ASSERT_TRUE(writeQbm(*m, path));
     }
     std::string text = readFile(path);
     EXPECT_NE(text.find("# complete: NO\n"), std::string::npos);
     EXPECT_NE(text.find("# existentials[2]: 12 13 \n"), std::string::npos);
     {
-        QbmRead read = readQbm(path);
-        ASSERT_TRUE(read.model) << read.error;
-        EXPECT_EQ(read.model->numExist, 2);
-        EXPECT_EQ(read.model->complete, 0);
+        ModelResult read = readQbm(path);
+        ASSERT_TRUE(read) << read.message();
+        EXPECT_EQ((*read)->numExist, 2);
+        EXPECT_EQ((*read)->complete, 0);
     }
     {
         auto m = sample();
         m->dddmpMode = 'A';
         stripVariables(*m, {100}, {200}, steps::silent());
-        ASSERT_TRUE(writeQbm(*m, path, nullptr));
+        ASSERT_TRUE(writeQbm(*m, path));
     }
     EXPECT_NE(readFile(path).find("# existentials[0]: \n"), std::string::npos);
-    QbmRead read = readQbm(path);
-    ASSERT_TRUE(read.model) << read.error;
-    EXPECT_EQ(read.model->numExist, 0);
+    ModelResult read = readQbm(path);
+    ASSERT_TRUE(read) << read.message();
+    EXPECT_EQ((*read)->numExist, 0);
 }
 
 TEST(Qbm, MalformedFilesAreRefusedWithAMessage) {
@@ -122,7 +121,7 @@ TEST(Qbm, MalformedFilesAreRefusedWithAMessage) {
     {
         auto m = sample();
         m->dddmpMode = 'A';
-        ASSERT_TRUE(writeQbm(*m, good, nullptr));
+        ASSERT_TRUE(writeQbm(*m, good));
     }
     std::string text = readFile(good);
     auto replaced = [&](const std::string& from, const std::string& to) {
@@ -152,20 +151,18 @@ TEST(Qbm, MalformedFilesAreRefusedWithAMessage) {
     for (const Case& c : cases) {
         std::string path = dir.file("bad.qbm");
         writeFile(path, c.body);
-        QbmRead read = readQbm(path);
-        EXPECT_FALSE(read.model) << c.error;
-        EXPECT_NE(read.error.find(c.error), std::string::npos) << "expected " << c.error << ", got " << read.error;
+        ModelResult read = readQbm(path);
+        EXPECT_FALSE(read) << c.error;
+        EXPECT_NE(read.message().find(c.error), std::string::npos) << "expected " << c.error << ", got " << read.message();
     }
-    QbmRead missing = readQbm(dir.file("none.qbm"));
-    EXPECT_FALSE(missing.model);
-    EXPECT_NE(missing.error.find("cannot open"), std::string::npos);
+    ModelResult missing = readQbm(dir.file("none.qbm"));
+    EXPECT_NE(missing.message().find("cannot open"), std::string::npos);
 }
 
 TEST(Qbm, UnwritableFileLeavesNothingAndSaysSo) {
     TempDir dir;
     auto m = sample();
-    std::string error;
-    EXPECT_FALSE(writeQbm(*m, dir.file("no/such/dir/c.qbm"), &error));
+    std::string error = writeQbm(*m, dir.file("no/such/dir/c.qbm")).message();
     EXPECT_NE(error.find("cannot create \"" + dir.file("no/such/dir/c.qbm") + "\""), std::string::npos) << error;
 }
 

@@ -46,22 +46,22 @@ TEST(Qdc, ListsExactlyTheExistentialsConstantInEveryScenario) {
         "v 1 -2 \n";
     {
         auto m = sample();
-        ASSERT_TRUE(writeQdc(*m, path, nullptr));
+        ASSERT_TRUE(writeQdc(*m, path));
         EXPECT_EQ(readFile(path), expected);
         // Read back from its QBM file the certificate has no dependency information.
         m->dddmpMode = 'A';
-        ASSERT_TRUE(writeQbm(*m, dir.file("c.qbm"), nullptr));
+        ASSERT_TRUE(writeQbm(*m, dir.file("c.qbm")));
     }
     {
-        QbmRead read = readQbm(dir.file("c.qbm"));
-        ASSERT_TRUE(read.model) << read.error;
-        ASSERT_TRUE(writeQdc(*read.model, path, nullptr));
+        ModelResult read = readQbm(dir.file("c.qbm"));
+        ASSERT_TRUE(read) << read.message();
+        ASSERT_TRUE(writeQdc(**read, path));
         EXPECT_EQ(readFile(path).substr(readFile(path).find("\nv ") + 1), "v \n");
     }
     // Stripped variables are not listed.
     auto m = sample();
     stripVariables(*m, {2}, {5}, steps::silent());
-    ASSERT_TRUE(writeQdc(*m, path, nullptr));
+    ASSERT_TRUE(writeQdc(*m, path));
     EXPECT_EQ(readFile(path).substr(readFile(path).find("\nv ") + 1), "v -2 \n");
 }
 
@@ -69,8 +69,7 @@ TEST(CertificateDot, GroupsSameAndComplementaryFunctions) {
     TempDir dir;
     std::string path = dir.file("c.qbm.dot");
     auto m = sample();
-    std::string error;
-    ASSERT_TRUE(writeCertificateDot(*m, path, &error)) << error;
+    ASSERT_EQ(writeCertificateDot(*m, path).message(), "");
     std::string dot = readFile(path);
     // 1 (one/zero) and 2 (zero/one) are complementary and total: one root for both.
     EXPECT_NE(dot.find("\"  e1 !e2  \""), std::string::npos) << dot;
@@ -83,12 +82,12 @@ TEST(CertificateDot, GroupsSameAndComplementaryFunctions) {
 
     // A partial function keeps its second root.
     m->negBdd[5] = bdd::zero();
-    ASSERT_TRUE(writeCertificateDot(*m, path, &error)) << error;
+    ASSERT_EQ(writeCertificateDot(*m, path).message(), "");
     dot = readFile(path);
     EXPECT_NE(dot.find("\"  e5  \""), std::string::npos) << dot;
     EXPECT_NE(dot.find("\"  !e5  \""), std::string::npos) << dot;
 
-    EXPECT_FALSE(writeCertificateDot(*m, dir.file("none/c.dot"), &error));
+    std::string error = writeCertificateDot(*m, dir.file("none/c.dot")).message();
     EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
 }
 
