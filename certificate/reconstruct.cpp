@@ -14,10 +14,9 @@
 
 namespace {
 
-// Replay verdicts: 1 replayed, 0 contradiction, negative: minus a reader status.
-constexpr int kReplayed = 1;
-constexpr int kContradiction = 0;
-int fault(int status) { return -status; }
+constexpr ReplayVerdict kReplayed{};
+constexpr ReplayVerdict kContradiction{true, 0};
+constexpr ReplayVerdict fault(int status) { return {false, status}; }
 
 int absOf(int l) { return l < 0 ? -l : l; }
 
@@ -46,7 +45,7 @@ void assignUnder(QBModel& m, int l, const bdd::Bdd& condition) {
         m.negBdd[-l] |= b;
 }
 
-int pushHypothesis(QBModel& m, int l) {
+ReplayVerdict pushHypothesis(QBModel& m, int l) {
     if (m.hypDepth >= static_cast<int>(m.hypStack.size())) return fault(LOG_DEEP_HYPOTHESIS);
     bdd::Bdd v = bdd::ithVar(m.univIndex[absOf(l)]);
     if (l < 0) v = !v;
@@ -147,7 +146,7 @@ bool breakClash(QBModel& m, int x, std::vector<LogClause>& P, std::vector<LogCla
     return false;
 }
 
-int resolveOn(QBModel& m, int x, std::vector<LogClause>& P, std::vector<LogClause>& N) {
+ReplayVerdict resolveOn(QBModel& m, int x, std::vector<LogClause>& P, std::vector<LogClause>& N) {
     for (;;) {
         bdd::Bdd a = expungeSatisfied(m, P);
         bdd::Bdd b = expungeSatisfied(m, N);
@@ -164,7 +163,7 @@ int resolveOn(QBModel& m, int x, std::vector<LogClause>& P, std::vector<LogClaus
     }
 }
 
-int applyEquivalence(QBModel& m, LogEntry& e) {
+ReplayVerdict applyEquivalence(QBModel& m, LogEntry& e) {
     bdd::Bdd c = orOne(e.bdd);
     int x = e.a;
     // b is a literal: a negated variable carries its sign into s.
@@ -185,7 +184,7 @@ int applyEquivalence(QBModel& m, LogEntry& e) {
     return kReplayed;
 }
 
-int applySatEncoding(QBModel& m, LogEntry& e) {
+ReplayVerdict applySatEncoding(QBModel& m, LogEntry& e) {
     std::vector<int> bits;
     const InverseVarMapping& map = e.mapping;
     for (int i = 1; i <= map.cnfVarNum && i < static_cast<int>(e.values.size()); ++i) {
@@ -245,7 +244,7 @@ bool numbersOk(const QBModel& m, const LogEntry& e) {
     }
 }
 
-int replay(QBModel& m, LogEntry& e) {
+ReplayVerdict replay(QBModel& m, LogEntry& e) {
     if (!numbersOk(m, e)) return fault(LOG_BAD_VARIABLE);
     switch (e.kind) {
         case G_CUBES:
@@ -344,11 +343,7 @@ std::unique_ptr<QBModel> newReplayModel(const std::string& formula, int numVars,
     return model;
 }
 
-int replayEntry(QBModel& model, LogEntry& entry, int* faultStatus) {
-    int verdict = replay(model, entry);
-    if (faultStatus) *faultStatus = verdict < 0 ? -verdict : 0;
-    return verdict > 0 ? 1 : 0;
-}
+ReplayVerdict replayEntry(QBModel& model, LogEntry& entry) { return replay(model, entry); }
 
 std::unique_ptr<QBModel> reconstructModel(LogReader& reader, const ReconstructOptions& options,
                                           steps::Reporter& reporter) {
@@ -375,25 +370,25 @@ std::unique_ptr<QBModel> reconstructModel(LogReader& reader, const ReconstructOp
     long failedId = -1;
     do {
         long id = 0;
-        int verdict = 0, status = 0;
+        ReplayVerdict verdict;
         {
             LogEntry entry = logReadPrevious(reader);
             if (logIsError(reader)) {
                 reporter.close();
                 return nullptr;
             }
-            verdict = replayEntry(*model, entry, &status);
+            verdict = replay(*model, entry);
             id = entry.id;
         }  // the entry is released here
-        if (status != 0) {
-            logSetStatus(reader, status);
+        if (verdict.fault != 0) {
+            logSetStatus(reader, verdict.fault);
             reporter.close();
             return nullptr;
         }
-        if (!verdict) reporter.write("(UNSAT contradiction)");
+        if (verdict.contradiction) reporter.write("(UNSAT contradiction)");
         // The trailer's id may be 0: Progress scales nothing against it.
         progress.update(total - id, total);
-        if (!verdict) {
+        if (verdict.contradiction) {
             failedId = id;
             break;
         }

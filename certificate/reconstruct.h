@@ -29,7 +29,12 @@ std::unique_ptr<QBModel> reconstructModel(LogReader& reader, const ReconstructOp
 std::unique_ptr<QBModel> newReplayModel(const std::string& formula, int numVars, const std::vector<int>& universals,
                                         const std::vector<int>& intToExt, int maxExtVar);
 
-// 1 when the entry was replayed, 0 on a contradiction or a malformed entry. For a
-// malformed entry *fault (when given) receives the reader status that describes it;
-// it is 0 otherwise.
-int replayEntry(QBModel& model, LogEntry& entry, int* fault = nullptr);
+// What replaying one entry gave: the entry was replayed, it contradicts the certificate
+// so far, or it is malformed and fault is the reader status that describes it (the
+// reader reports it with the status's message).
+struct ReplayVerdict {
+    bool contradiction = false;
+    int fault = 0;  // a LogStatus; 0 for a well-formed entry
+    bool replayed() const { return !contradiction && fault == 0; }
+};
+ReplayVerdict replayEntry(QBModel& model, LogEntry& entry);
