@@ -14,6 +14,10 @@
 
 namespace {
 
+// "Bad univ. hypothesis depth" ends the process at this line number, which is part of
+// the program's output.
+constexpr int kBadHypothesisDepthLine = 166;
+
 constexpr ReplayVerdict kReplayed{};
 constexpr ReplayVerdict kContradiction{true, 0};
 constexpr ReplayVerdict fault(int status) { return {false, status}; }
@@ -55,7 +59,8 @@ ReplayVerdict pushHypothesis(QBModel& m, int l) {
 }
 
 void popHypothesis(QBModel& m) {
-    if (m.hypDepth < 1) outcome::abnormalExit("Bad univ. hypothesis depth", 166, "QbfModelReconstruct");
+    if (m.hypDepth < 1)
+        outcome::abnormalExit("Bad univ. hypothesis depth", kBadHypothesisDepthLine, "QbfModelReconstruct");
     --m.hypDepth;
     m.hypStack[m.hypDepth].release();
 }

@@ -4,6 +4,10 @@
 
 namespace {
 
+// "Wrong universal cube found" ends the process at this line number, which is part of
+// the program's output.
+constexpr int kWrongCubeLine = 159;
+
 // The last index whose key is at most c, by the halving walk over increasing keys;
 // -1 when c lies below the first key.
 template <typename Key>
@@ -50,7 +54,7 @@ InverseLookup inverseLookup(const InverseVarMapping& map, int c, std::vector<int
         } else if (v == 0 || v == 1) {
             values[i] = v;
         } else {
-            outcome::abnormalExit("Wrong universal cube found", 159, "InverseVarMapping");
+            outcome::abnormalExit("Wrong universal cube found", kWrongCubeLine, "InverseVarMapping");
         }
     }
     result.exVar = row.exVar;

@@ -431,8 +431,14 @@ bool readCode(LogCursor& in, int* value) {
     return true;
 }
 
+// "Problem in DddmpReadInt" ends the process at one of these line numbers, which are part
+// of the program's output: the second for the first index of an encoding's cube, the first
+// for every other payload integer.
+constexpr int kBadIntLine = 116;
+constexpr int kBadCubeIndexLine = 137;
+
 // One payload integer: "%i" in text mode, the folded binary integer code in binary mode.
-bool payloadInt(LogReader& r, int* value, int fatalLine = 116) {
+bool payloadInt(LogReader& r, int* value, int fatalLine = kBadIntLine) {
     if (r.binary) {
         int code = 0;
         if (!readCode(r.in, &code)) outcome::abnormalExit("Problem in DddmpReadInt", fatalLine, "Log");
@@ -662,7 +668,7 @@ bool readSatEncoding(LogReader& r, LogEntry& e) {
                 cube.univCube.push_back(v);
             }
             if (r.binary) {
-                if (!payloadInt(r, &cube.firstIndex, 137)) return false;
+                if (!payloadInt(r, &cube.firstIndex, kBadCubeIndexLine)) return false;
             } else if (!matchText(r, " (") || !textInt(r, &cube.firstIndex) || !matchText(r, ")")) {
                 return false;
             }
