@@ -882,6 +882,7 @@ bool logIsError(const LogReader& r) { return r.status > LOG_SYNC_OK; }
 int logStatus(const LogReader& r) { return r.status; }
 const char* logStatusText(const LogReader& r) { return logStatusMessage(r.status); }
 const char* logLastLine(const LogReader& r) { return r.line.c_str(); }
+Status logError(const LogReader& r) { return logIsError(r) ? Status::failure(logStatusText(r)) : Status(); }
 void logSetStatus(LogReader& r, int status) { r.status = status; }
 
 const std::string& logFormula(const LogReader& r) { return r.formula; }

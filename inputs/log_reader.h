@@ -11,6 +11,7 @@
 
 #include "bdd/engine.h"
 #include "inputs/inverse_mapping.h"
+#include "outcomes/status.h"
 
 enum LogKind {
     LOG_UNKNOWN = 0,
@@ -112,6 +113,8 @@ bool logIsError(const LogReader& r);
 int logStatus(const LogReader& r);
 const char* logStatusText(const LogReader& r);
 const char* logLastLine(const LogReader& r);  // as read, line end included
+// Ok, or (the reader in error) a failure with the status's message.
+Status logError(const LogReader& r);
 // For consumers that find an entry malformed: the status and its message are then the
 // reader's, reported like any reading error.
 void logSetStatus(LogReader& r, int status);

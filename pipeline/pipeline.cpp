@@ -43,8 +43,8 @@ std::string withoutLineEnd(std::string text) {
 std::unique_ptr<QBModel> certificateFromLog(const std::string& logPath, LogFacts& facts) {
     steps::open("Model reconstruction and certification.");
     LogReaderPtr reader = logOpen(logPath);
-    if (logIsError(*reader)) {
-        steps::close(std::string("Error: ") + logStatusText(*reader));
+    if (Status opened = logError(*reader); !opened) {
+        steps::close("Error: " + opened.message());
         return nullptr;
     }
     enterReconstructionPhase();
@@ -52,9 +52,8 @@ std::unique_ptr<QBModel> certificateFromLog(const std::string& logPath, LogFacts
     options.reorderMethod = reorderCurrent();
     options.showReordering = settings().verbosity > 3;
     std::unique_ptr<QBModel> model = reconstructModel(*reader, options, steps::display());
-    if (logIsError(*reader)) {
-        steps::close(std::string("Error: ") + logStatusText(*reader) + " at line \"" +
-                     withoutLineEnd(logLastLine(*reader)) + "\"");
+    if (Status read = logError(*reader); !read) {
+        steps::close("Error: " + read.message() + " at line \"" + withoutLineEnd(logLastLine(*reader)) + "\"");
         return nullptr;
     }
     if (!model) {
