@@ -220,7 +220,7 @@ namespace {
 TEST(QdimacsPrefixReader, SeesTheLinesTheFormulaReaderSees) {
     TempDir dir;
     std::string text = "c " + std::string(12000, 'x') + "\n" +
-                       std::string("p cnf 6 1\na 1 2\0 9 0\ne 3 4 0\ne 5 6 0\n1 3 5 0\n", 42);
+                       std::string("p cnf 6 1\na 1 2\0 9 0\ne 3 4 0\ne 5 6 0\n1 3 5 0\n", 45);
     std::string path = dir.path + "/f.qdimacs";
     writeFile(path, text);
     qdimacs::PrefixRead prefix = qdimacs::readPrefix(path);
