@@ -160,20 +160,20 @@ LineReader::~LineReader() {
 
 bool LineReader::open(const std::string& path) {
     path_ = path;
-    line_.assign(lineSize_, '\0');
+    line_.assign(lineSize_ + kSlack, '\0');
     if (gzgetsOnly_) {
         gz_ = gzopen(path.c_str(), "r");
         if (gz_) gzbuffer(gz_, gzBuffer_);
         return gz_ != nullptr;
     }
     if (!in_.open(path)) return false;
-    buf_.resize(lineSize_ + std::min<std::size_t>(block_, 1u << 20) + 1);
+    buf_.resize(lineSize_ + std::min<std::size_t>(block_, 1u << 20) + 1 + kSlack);
     return true;
 }
 
 char* LineReader::next() {
     if (!gz_) return nextFromBlocks();
-    char* line = gzgets(gz_, line_.data(), static_cast<int>(line_.size()));
+    char* line = gzgets(gz_, line_.data(), static_cast<int>(lineSize_));
     lastBytes_ = line ? std::strlen(line) : 0;
     return line;
 }
@@ -202,7 +202,7 @@ char* LineReader::nextFromBlocks() {
                 head_ = 0;
                 tail_ = avail;
             }
-            std::size_t room = std::min(buf_.size() - 1 - tail_, block_);
+            std::size_t room = std::min(buf_.size() - 1 - kSlack - tail_, block_);
             long got = in_.read(buf_.data() + tail_, static_cast<long>(room));
             if (got > 0) {
                 tail_ += static_cast<std::size_t>(got);
@@ -236,7 +236,7 @@ void LineReader::switchToZlib() {
     if (!gz_) return;
     gzbuffer(gz_, gzBuffer_);
     for (long k = 0; k < lines_; ++k)
-        if (!gzgets(gz_, line_.data(), static_cast<int>(line_.size()))) break;
+        if (!gzgets(gz_, line_.data(), static_cast<int>(lineSize_))) break;
 }
 
 int LineReader::zlibError() const {

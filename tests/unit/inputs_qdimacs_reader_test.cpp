@@ -221,7 +221,7 @@ TEST(QdimacsPrefixReader, SeesTheLinesTheFormulaReaderSees) {
     TempDir dir;
     std::string text = "c " + std::string(12000, 'x') + "\n" +
                        std::string("p cnf 6 1\na 1 2\0 9 0\ne 3 4 0\ne 5 6 0\n1 3 5 0\n", 45);
-    std::string path = dir.path + "/f.qdimacs";
+    std::string path = dir.path() + "/f.qdimacs";
     writeFile(path, text);
     qdimacs::PrefixRead prefix = qdimacs::readPrefix(path);
     ASSERT_TRUE(prefix.ok) << prefix.error;
@@ -235,7 +235,7 @@ TEST(QdimacsPrefixReader, SeesTheLinesTheFormulaReaderSees) {
     EXPECT_EQ(r.prefix.block[2], 1);
     EXPECT_EQ(r.prefix.block[3], 2);
 
-    EXPECT_FALSE(qdimacs::readPrefix(dir.path + "/missing.qdimacs").ok);
+    EXPECT_FALSE(qdimacs::readPrefix(dir.path() + "/missing.qdimacs").ok);
     writeFile(path, "c only comments\n");
     EXPECT_EQ(qdimacs::readPrefix(path).error, "no problem line at line 2");
 }
