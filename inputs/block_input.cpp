@@ -41,6 +41,7 @@ bool BlockInput::open(const std::string& path) {
         inflate_ = std::make_unique<Inflate>();
         isal_inflate_init(&inflate_->state);
         inflate_->state.crc_flag = ISAL_GZIP;
+        if (!headerAsZlibReadsIt()) unclean_ = true;
     }
     return true;
 }
@@ -101,6 +102,18 @@ long BlockInput::readGzip(char* out, long n) {
     return static_cast<long>(take);
 }
 
+// The inflater passes over gzip header fields that zlib refuses (reserved flag bits, a
+// method other than deflate) and may not check a header CRC: a member whose header has
+// any of these is left to zlib.
+bool BlockInput::headerAsZlibReadsIt() {
+    while (inLen_ - inPos_ < 4 && refill()) {
+    }
+    if (inLen_ - inPos_ < 4) return true;  // a cut header: the inflater finds the file unclean
+    unsigned char method = in_[inPos_ + 2], flags = in_[inPos_ + 3];
+    constexpr unsigned char kHeaderCrc = 0x02, kReserved = 0xE0;
+    return method == 8 && (flags & (kHeaderCrc | kReserved)) == 0;
+}
+
 bool BlockInput::fillChunk() {
     inflate_state& st = inflate_->state;
     chunkPos_ = chunkLen_ = 0;
@@ -119,6 +132,10 @@ bool BlockInput::fillChunk() {
             isal_inflate_reset(&st);
             st.crc_flag = ISAL_GZIP;
             memberDone_ = false;
+            if (!headerAsZlibReadsIt()) {
+                unclean_ = true;
+                return false;
+            }
         }
         if (chunkLen_ == chunk_.size()) return true;
         if (inPos_ == inLen_ && !refill()) {

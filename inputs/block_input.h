@@ -37,6 +37,7 @@ class BlockInput {
     bool refill();  // more input after what is left; false at the end of the file or on error
     long readGzip(char* out, long n);
     bool fillChunk();
+    bool headerAsZlibReadsIt();
 
     struct Inflate;
     int fd_ = -1;
