@@ -16,7 +16,7 @@ struct ExtractionOptions {
     int reorderMethod = 1;  // the reference library's method number for the build (1: none)
     // Up to this many universals the functions are built as truth tables, then as BDDs
     // (the result is the same; -1 builds with BDDs throughout).
-    int tableUniversals = 10;
+    int tableUniversals = 14;
 };
 
 // The certificate of the formula at formulaPath from the trace at tracePath, in a model

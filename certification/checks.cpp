@@ -1,6 +1,7 @@
 // Consistency, dependency and clause checks of a certificate.
 #include "certification/checks.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -70,39 +71,37 @@ std::vector<bdd::Bdd> falsifiers(const QBModel& model) {
     return table;
 }
 
-// What a literal (external number e at 2e, -e at 2e + 1) does in a clause, decided once
-// per check: most clauses hold by a literal whose function is the constant true, and
-// are then told from this byte alone, without a look at the certificate's tables.
-enum LiteralRole : unsigned char { kNothing = 0, kAlwaysTrue = 1, kUniversal = 2, kFunction = 3 };
-
-std::vector<unsigned char> literalRoles(const QBModel& model) {
-    std::size_t known = model.extToInt.size();
-    std::vector<unsigned char> roles(2 * known, kNothing);
-    for (std::size_t e = 1; e < known; ++e) {
-        int v = internalOf(model, static_cast<int>(e));
-        if (v == 0) continue;
-        if (model.univIndex[v] != 0) {
-            roles[2 * e] = roles[2 * e + 1] = kUniversal;
-            continue;
-        }
-        if (!hasFunction(model, v)) continue;
-        for (int negative = 0; negative < 2; ++negative) {
-            const bdd::Bdd& f = negative ? model.negBdd[v] : model.posBdd[v];
-            roles[2 * e + negative] = f.isOne() ? kAlwaysTrue : f.isZero() ? kNothing : kFunction;
+// The literals (external number e at bit 2e, -e at bit 2e + 1) whose function is the
+// constant true, decided once per check: most clauses hold by such a literal and are told
+// from these bits alone, without a look at the certificate's tables. One bit per literal
+// keeps the set in the processor's near caches while the formula streams past.
+class AlwaysTrue {
+  public:
+    explicit AlwaysTrue(const QBModel& model) {
+        std::size_t known = model.extToInt.size();
+        bits_.assign((2 * known + 63) / 64, 0);
+        for (std::size_t e = 1; e < known; ++e) {
+            int v = internalOf(model, static_cast<int>(e));
+            if (v == 0 || model.univIndex[v] != 0 || !hasFunction(model, v)) continue;
+            if (model.posBdd[v].isOne()) set(2 * e);
+            if (model.negBdd[v].isOne()) set(2 * e + 1);
         }
     }
-    return roles;
-}
 
-bool holdsByRole(const std::vector<unsigned char>& roles, const int* literals, int count) {
-    const std::size_t size = roles.size();
-    for (int i = 0; i < count; ++i) {
-        int e = literals[i];
-        std::size_t at = e < 0 ? 2 * static_cast<std::size_t>(-static_cast<long>(e)) + 1 : 2 * static_cast<std::size_t>(e);
-        if (at < size && roles[at] == kAlwaysTrue) return true;
+    bool holds(const int* literals, int count) const {
+        for (int i = 0; i < count; ++i) {
+            long e = literals[i];
+            std::size_t at = e < 0 ? 2 * static_cast<std::size_t>(-e) + 1 : 2 * static_cast<std::size_t>(e);
+            std::size_t word = at >> 6;
+            if (word < bits_.size() && (bits_[word] >> (at & 63) & 1)) return true;
+        }
+        return false;
     }
-    return false;
-}
+
+  private:
+    void set(std::size_t at) { bits_[at >> 6] |= std::uint64_t{1} << (at & 63); }
+    std::vector<std::uint64_t> bits_;
+};
 
 // The universal literals' falsifiers make the hypothesis; falsified is a buffer kept from
 // clause to clause, since this runs once per clause of the formula.
@@ -181,12 +180,12 @@ int validityCheck(QBModel& model, const std::string& formulaPath, steps::Reporte
     expect.maxKnown = static_cast<int>(model.extToInt.size()) - 1;
     const QBModel& m = model;
     std::vector<bdd::Bdd> falsify = falsifiers(model);
-    std::vector<unsigned char> roles = literalRoles(model);
+    AlwaysTrue alwaysTrue(model);
     std::vector<bdd::Bdd> falsified;
     int result = qdimacs::read(
         formulaPath, expect,
         [&](const int* literals, int count) {
-            if (holdsByRole(roles, literals, count)) return 1;
+            if (alwaysTrue.holds(literals, count)) return 1;
             return checkClause(m, falsify, falsified, literals, count, reporter, failing);
         },
         reporter, [&m, &reporter](const qdimacs::Prefix& prefix) { return dependencyCheck(m, prefix, reporter); });

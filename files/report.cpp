@@ -2,25 +2,20 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "inputs/input_kinds.h"
+#include "inputs/qdimacs_reader.h"
 
 namespace report {
 
 namespace {
 
 // Grows for good when a formula line does not fit, like the formula reader's buffer.
-int g_lineSize = 10000;
-
-struct Statistics {
-    bool problemWritten = false;
-    int quantifierLines = 0;  // written so far, kept across a restart
-};
+std::size_t g_lineSize = 10000;
 
 // Counts the non-zero numbers of a quantifier line after its letter.
 int countVariables(const char* line) {
@@ -34,39 +29,6 @@ int countVariables(const char* line) {
         while (*p && *p != ' ') ++p;
     }
     return count;
-}
-
-// One read of the formula. Returns false when a line filled the buffer and the read
-// must start again with a larger one.
-bool readStatistics(gzFile gz, std::FILE* out, Statistics& stats) {
-    std::vector<char> buffer(static_cast<std::size_t>(g_lineSize));
-    char* line = buffer.data();
-    auto next = [&]() -> int {  // 1 line read, 0 end of file, -1 line too long
-        if (!gzgets(gz, line, g_lineSize)) return 0;
-        return static_cast<int>(std::strlen(line)) == g_lineSize - 1 ? -1 : 1;
-    };
-    int got;
-    while ((got = next()) == 1 && line[0] == 'c') {
-    }
-    if (got < 0) return false;
-    int vars = 0, clauses = 0;
-    if (got == 0 || std::sscanf(line, "p cnf %i %i", &vars, &clauses) != 2) {
-        if (!stats.problemWritten) std::fprintf(out, "%d\t%d\t", 0, 0);
-        stats.problemWritten = true;
-        return true;
-    }
-    if (!stats.problemWritten) std::fprintf(out, "%d\t%d\t", vars, clauses);
-    stats.problemWritten = true;
-    int seen = 0;  // quantifier lines met in this read
-    while ((got = next()) == 1 && (line[0] == 'a' || line[0] == 'e')) {
-        int count = countVariables(line);
-        if (count <= 0) continue;
-        if (++seen > stats.quantifierLines) {
-            std::fprintf(out, "%c[%i]", line[0] == 'a' ? 'A' : 'E', count);
-            stats.quantifierLines = seen;
-        }
-    }
-    return got >= 0;
 }
 
 }  // namespace
@@ -99,19 +61,38 @@ std::string instanceName(const std::string& formulaPath) {
 }
 
 void formulaStatistics(const std::string& formulaPath, std::FILE* out) {
-    Statistics stats;
-    for (;;) {
-        gzFile gz = gzopen(formulaPath.c_str(), "r");
-        if (!gz) {
-            if (!stats.problemWritten) std::fprintf(out, "%d\t%d\t", 0, 0);
-            break;
+    // A restart reads the file again from its first line; what was written stays written.
+    bool problemWritten = false;
+    int quantifierLines = 0;  // written so far
+    bool header = false;      // in this read: the problem line has been met
+    int seen = 0;             // in this read: quantifier lines met
+    auto onLine = [&](const char* line, long) {
+        if (!header) {
+            if (line[0] == 'c') return true;
+            int vars = 0, clauses = 0;
+            // Without its problem line the formula has no prefix to count either.
+            bool problemLine = std::sscanf(line, "p cnf %i %i", &vars, &clauses) == 2;
+            if (!problemLine) vars = clauses = 0;
+            if (!problemWritten) std::fprintf(out, "%d\t%d\t", vars, clauses);
+            problemWritten = true;
+            header = true;
+            return problemLine;
         }
-        bool complete = readStatistics(gz, out, stats);
-        gzclose(gz);
-        if (complete) break;
-        g_lineSize *= 2;
-    }
-    std::fprintf(out, "\t%i\t", stats.quantifierLines - 1);
+        if (line[0] != 'a' && line[0] != 'e') return false;
+        int count = countVariables(line);
+        if (count > 0 && ++seen > quantifierLines) {
+            std::fprintf(out, "%c[%i]", line[0] == 'a' ? 'A' : 'E', count);
+            quantifierLines = seen;
+        }
+        return true;
+    };
+    auto onRestart = [&] {
+        header = false;
+        seen = 0;
+    };
+    qdimacs::walkLines(formulaPath, g_lineSize, onLine, onRestart);
+    if (!problemWritten) std::fprintf(out, "%d\t%d\t", 0, 0);
+    std::fprintf(out, "\t%i\t", quantifierLines - 1);
 }
 
 void appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,

@@ -41,6 +41,7 @@ bool BlockInput::open(const std::string& path) {
         inflate_ = std::make_unique<Inflate>();
         isal_inflate_init(&inflate_->state);
         inflate_->state.crc_flag = ISAL_GZIP;
+        if (!headerAsZlibReadsIt()) unclean_ = true;
     }
     return true;
 }
@@ -101,6 +102,18 @@ long BlockInput::readGzip(char* out, long n) {
     return static_cast<long>(take);
 }
 
+// The inflater passes over gzip header fields that zlib refuses (reserved flag bits, a
+// method other than deflate) and may not check a header CRC: a member whose header has
+// any of these is left to zlib.
+bool BlockInput::headerAsZlibReadsIt() {
+    while (inLen_ - inPos_ < 4 && refill()) {
+    }
+    if (inLen_ - inPos_ < 4) return true;  // a cut header: the inflater finds the file unclean
+    unsigned char method = in_[inPos_ + 2], flags = in_[inPos_ + 3];
+    constexpr unsigned char kHeaderCrc = 0x02, kReserved = 0xE0;
+    return method == 8 && (flags & (kHeaderCrc | kReserved)) == 0;
+}
+
 bool BlockInput::fillChunk() {
     inflate_state& st = inflate_->state;
     chunkPos_ = chunkLen_ = 0;
@@ -119,6 +132,10 @@ bool BlockInput::fillChunk() {
             isal_inflate_reset(&st);
             st.crc_flag = ISAL_GZIP;
             memberDone_ = false;
+            if (!headerAsZlibReadsIt()) {
+                unclean_ = true;
+                return false;
+            }
         }
         if (chunkLen_ == chunk_.size()) return true;
         if (inPos_ == inLen_ && !refill()) {
@@ -160,20 +177,20 @@ LineReader::~LineReader() {
 
 bool LineReader::open(const std::string& path) {
     path_ = path;
-    line_.assign(lineSize_, '\0');
+    line_.assign(lineSize_ + kSlack, '\0');
     if (gzgetsOnly_) {
         gz_ = gzopen(path.c_str(), "r");
         if (gz_) gzbuffer(gz_, gzBuffer_);
         return gz_ != nullptr;
     }
     if (!in_.open(path)) return false;
-    buf_.resize(lineSize_ + std::min<std::size_t>(block_, 1u << 20) + 1);
+    buf_.resize(lineSize_ + std::min<std::size_t>(block_, 1u << 20) + 1 + kSlack);
     return true;
 }
 
 char* LineReader::next() {
     if (!gz_) return nextFromBlocks();
-    char* line = gzgets(gz_, line_.data(), static_cast<int>(line_.size()));
+    char* line = gzgets(gz_, line_.data(), static_cast<int>(lineSize_));
     lastBytes_ = line ? std::strlen(line) : 0;
     return line;
 }
@@ -202,7 +219,7 @@ char* LineReader::nextFromBlocks() {
                 head_ = 0;
                 tail_ = avail;
             }
-            std::size_t room = std::min(buf_.size() - 1 - tail_, block_);
+            std::size_t room = std::min(buf_.size() - 1 - kSlack - tail_, block_);
             long got = in_.read(buf_.data() + tail_, static_cast<long>(room));
             if (got > 0) {
                 tail_ += static_cast<std::size_t>(got);
@@ -236,7 +253,7 @@ void LineReader::switchToZlib() {
     if (!gz_) return;
     gzbuffer(gz_, gzBuffer_);
     for (long k = 0; k < lines_; ++k)
-        if (!gzgets(gz_, line_.data(), static_cast<int>(line_.size()))) break;
+        if (!gzgets(gz_, line_.data(), static_cast<int>(lineSize_))) break;
 }
 
 int LineReader::zlibError() const {

@@ -37,6 +37,7 @@ class BlockInput {
     bool refill();  // more input after what is left; false at the end of the file or on error
     long readGzip(char* out, long n);
     bool fillChunk();
+    bool headerAsZlibReadsIt();
 
     struct Inflate;
     int fd_ = -1;
@@ -61,6 +62,7 @@ class BlockInput {
 // what zlib gives.
 class LineReader {
   public:
+    static constexpr std::size_t kSlack = 8;
     // gzBuffer: the zlib buffer size (gzbuffer) of the reading this reproduces;
     // blockBytes: the most asked of the input at a time (0: 1 MiB); gzgetsOnly: every
     // line through gzgets from the start (the reference behaviour, for tests).
@@ -71,7 +73,8 @@ class LineReader {
 
     bool open(const std::string& path);  // false when the file cannot be opened
     // The next line, zero-terminated, writable up to its terminator; null at the end of
-    // the file or on an error. Valid until the next call.
+    // the file or on an error. Valid until the next call. At least kSlack bytes after the
+    // terminator are readable (their content is undefined), for scanners that read words.
     char* next();
     // The bytes of the last line, its terminator excluded: its length, unless it holds
     // a zero byte (lines of fewer bytes than lineSize - 1 are shorter as strings too).

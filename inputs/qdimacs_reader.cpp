@@ -8,8 +8,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -25,14 +27,21 @@ std::size_t g_lineSize = 10000;
 // Bytes asked of the file (or the inflater) at a time; 0: gzgets alone.
 std::size_t g_blockBytes = 1 << 20;
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+// The blanks of the C locale's isspace.
+constexpr std::array<bool, 256> kBlank = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {' ', '\t', '\r', '\n', '\v', '\f'}) table[c] = true;
+    return table;
+}();
+
+inline bool isBlank(char c) { return kBlank[static_cast<unsigned char>(c)]; }
 
 enum class Token { End, Number, NotNumber };
 
 // Reads the next blank-separated token at p as a decimal integer (optional sign).
 // Values beyond the int range are reported as numbers too large for any formula
 // (LONG_MAX), which the callers reject as out of range.
-Token scan(const char*& p, long& value) {
+inline Token scan(const char*& p, long& value) {
     while (isBlank(*p)) ++p;
     if (*p == '\0') return Token::End;
     bool negative = false;
@@ -40,25 +49,40 @@ Token scan(const char*& p, long& value) {
         negative = *p == '-';
         ++p;
     }
-    if (*p < '0' || *p > '9') {
+    const char* digits = p;
+    unsigned long v = 0;
+    // Up to seven digits (every variable number of a real formula) are read eight bytes at
+    // a time; the bytes after a line's terminator are readable (see LineReader).
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kThrees = 0x3333333333333333ULL & kHigh;
+    // Nonzero in every byte that is not a digit ('0'..'9': high nibble 3, also after + 6).
+    // A carry out of a byte of 0xFA or more only reaches bytes after a non-digit.
+    std::uint64_t nonDigit = ((word & kHigh) ^ kThrees) | (((word + 0x0606060606060606ULL) & kHigh) ^ kThrees);
+    if (nonDigit != 0) {
+        unsigned count = static_cast<unsigned>(__builtin_ctzll(nonDigit)) >> 3;
+        if (count > 0) {
+            // The digits moved to the top bytes, zeros (leading digits 0) below them.
+            std::uint64_t d = (word - 0x3030303030303030ULL) << (8 * (8 - count));
+            d = ((d & 0x0F0F0F0F0F0F0F0FULL) * 2561) >> 8;
+            d = ((d & 0x00FF00FF00FF00FFULL) * 6553601) >> 16;
+            v = ((d & 0x0000FFFF0000FFFFULL) * 42949672960001ULL) >> 32;
+            p += count;
+        }
+    } else {
+        for (unsigned d; (d = static_cast<unsigned char>(*p) - static_cast<unsigned>('0')) <= 9; ++p) v = v * 10 + d;
+    }
+    if (p == digits || (*p && !isBlank(*p))) {
         while (*p && !isBlank(*p)) ++p;
         return Token::NotNumber;
     }
-    long v = 0;
-    bool huge = false;
-    while (*p >= '0' && *p <= '9') {
-        if (v > (LONG_MAX - 9) / 10)
-            huge = true;
-        else
-            v = v * 10 + (*p - '0');
-        ++p;
+    if (p - digits > 18) {
+        // Too many digits for the sum above to be exact, unless most are leading zeros.
+        while (*digits == '0') ++digits;
+        if (p - digits > 18) v = LONG_MAX;
     }
-    if (*p && !isBlank(*p)) {
-        while (*p && !isBlank(*p)) ++p;
-        return Token::NotNumber;
-    }
-    if (huge || v > INT_MAX) v = LONG_MAX;
-    value = negative ? -v : v;
+    long result = v > INT_MAX ? LONG_MAX : static_cast<long>(v);
+    value = negative ? -result : result;
     return Token::Number;
 }
 
@@ -398,71 +422,96 @@ std::size_t lineSize() { return g_lineSize; }
 
 void setBlockBytes(std::size_t bytes) { g_blockBytes = bytes; }
 
+WalkEnd walkLines(const std::string& path, std::size_t& lineSize, const LineCallback& onLine,
+                  const std::function<void()>& onRestart) {
+    for (;;) {
+        inputs::LineReader lines(lineSize, 1u << 17, g_blockBytes, g_blockBytes == 0);
+        if (!lines.open(path)) return WalkEnd::CannotOpen;
+        bool restart = false;
+        long number = 0;
+        while (char* line = lines.next()) {
+            if (lines.lastBytes() == lineSize - 1 && std::strlen(line) == lineSize - 1) {
+                restart = true;
+                break;
+            }
+            if (!onLine(line, ++number)) return WalkEnd::Stopped;
+        }
+        if (!restart) return lines.zlibError() == Z_OK ? WalkEnd::EndOfFile : WalkEnd::ReadError;
+        if (lineSize > (static_cast<std::size_t>(INT_MAX) >> 1)) outcome::memout();
+        lineSize *= 2;
+        if (onRestart) onRestart();
+    }
+}
+
 PrefixRead readPrefix(const std::string& path) {
     PrefixRead r;
-    gzFile gz = gzopen(path.c_str(), "r");
-    if (!gz) {
+    bool header = false;
+    bool done = false;  // the prefix has ended, or the file is refused
+    long lineNo = 0;
+    auto fail = [&](const std::string& what) {
+        r.error = what + " at line " + std::to_string(lineNo);
+        done = true;
+        return false;
+    };
+    auto onLine = [&](const char* p, long number) {
+        lineNo = number;
+        if (*p == 'c' || blankLine(p)) {
+            if (header && *p == 'c') {  // a comment ends the prefix
+                r.ok = done = true;
+                return false;
+            }
+            return true;
+        }
+        if (!header) {
+            long v = 0, c = 0, extra = 0;
+            if (*p++ != 'p') return fail("no problem line");
+            while (isBlank(*p)) ++p;
+            if (std::strncmp(p, "cnf", 3) != 0 || !isBlank(p[3])) return fail("bad problem line");
+            p += 3;
+            if (scan(p, v) != Token::Number || scan(p, c) != Token::Number || scan(p, extra) != Token::End ||
+                v < 0 || c < 0 || v == LONG_MAX)
+                return fail("bad problem line");
+            r.numVars = v;
+            header = true;
+            return true;
+        }
+        if (*p != 'a' && *p != 'e') {
+            r.ok = done = true;
+            return false;
+        }
+        std::vector<int> vars;
+        char kind = *p;
+        while (*p && !isBlank(*p)) ++p;
+        long v = 0;
+        for (Token t; (t = scan(p, v)) != Token::End;) {
+            if (t == Token::NotNumber) return fail("not a number");
+            if (v == 0) continue;
+            if (v < 0 || v > INT_MAX) return fail("variable out of range");
+            vars.push_back(static_cast<int>(v));
+        }
+        r.blocks.emplace_back(kind, std::move(vars));
+        return true;
+    };
+    auto onRestart = [&] {
+        header = false;
+        r.blocks.clear();
+    };
+    WalkEnd end = walkLines(path, g_lineSize, onLine, onRestart);
+    if (done) return r;
+    if (end == WalkEnd::CannotOpen) {
         r.error = "cannot open \"" + path + "\"";
         return r;
     }
-    std::string line;
-    char chunk[4096];
-    long lineNo = 0;
-    bool header = false;
-    // One whole line into `line`, however long; false at the end of the file.
-    auto next = [&]() {
-        line.clear();
-        while (gzgets(gz, chunk, sizeof chunk)) {
-            line += chunk;
-            if (!line.empty() && line.back() == '\n') break;
-        }
+    if (end == WalkEnd::ReadError) {
         ++lineNo;
-        return !line.empty();
-    };
-    auto fail = [&](const std::string& what) {
-        r.error = what + " at line " + std::to_string(lineNo);
-        return false;
-    };
-    auto body = [&]() {
-        while (next()) {
-            const char* p = line.c_str();
-            if (*p == 'c' || blankLine(p)) {
-                if (header && *p == 'c') return true;  // a comment ends the prefix
-                continue;
-            }
-            if (!header) {
-                long v = 0, c = 0, extra = 0;
-                if (*p++ != 'p') return fail("no problem line");
-                while (isBlank(*p)) ++p;
-                if (std::strncmp(p, "cnf", 3) != 0 || !isBlank(p[3])) return fail("bad problem line");
-                p += 3;
-                if (scan(p, v) != Token::Number || scan(p, c) != Token::Number || scan(p, extra) != Token::End ||
-                    v < 0 || c < 0 || v == LONG_MAX)
-                    return fail("bad problem line");
-                r.numVars = v;
-                header = true;
-                continue;
-            }
-            if (*p != 'a' && *p != 'e') return true;
-            std::vector<int> vars;
-            char kind = *p;
-            while (*p && !isBlank(*p)) ++p;
-            long v = 0;
-            for (Token t; (t = scan(p, v)) != Token::End;) {
-                if (t == Token::NotNumber) return fail("not a number");
-                if (v == 0) continue;
-                if (v < 0 || v > INT_MAX) return fail("variable out of range");
-                vars.push_back(static_cast<int>(v));
-            }
-            r.blocks.emplace_back(kind, std::move(vars));
-        }
-        int err = Z_OK;
-        gzerror(gz, &err);
-        if (err != Z_OK && err != Z_STREAM_END) return fail("cannot read the formula");
-        return header || fail("no problem line");
-    };
-    r.ok = body();
-    gzclose(gz);
+        fail("cannot read the formula");
+        return r;
+    }
+    r.ok = header;
+    if (!header) {
+        ++lineNo;
+        fail("no problem line");
+    }
     return r;
 }
 

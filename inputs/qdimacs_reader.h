@@ -38,6 +38,16 @@ struct Expect {
 int read(const std::string& path, const Expect& expect, const ClauseCallback& onClause, steps::Reporter& reporter,
          const PrefixCallback& onPrefix = {});
 
+// The lines of a formula from its first, cut as the reader above cuts them (plain or gzip;
+// a buffer of lineSize bytes): onLine(line, number) for each, until it returns false or
+// the file ends. A line that does not fit the buffer doubles lineSize for good and starts
+// the walk over from the first line, after onRestart(). For the readers of a formula's
+// head (problem line and prefix) alone; each keeps its own buffer size.
+enum class WalkEnd { Stopped, EndOfFile, CannotOpen, ReadError };
+using LineCallback = std::function<bool(const char* line, long number)>;
+WalkEnd walkLines(const std::string& path, std::size_t& lineSize, const LineCallback& onLine,
+                  const std::function<void()>& onRestart);
+
 // The problem line and the quantifier blocks alone, for readers of other certificate
 // formats that number their variables after the formula's.
 struct PrefixRead {

@@ -105,12 +105,23 @@ std::string gzipMember(const std::string& data, int level) {
 std::string fileOfKind(std::mt19937& rng, const std::string& text, int kind) {
     if (kind == 0) return text;
     std::string bytes;
-    int members = kind == 2 ? 2 + static_cast<int>(rng() % 4) : 1;
+    int members = kind == 2 || kind == 7 ? 2 + static_cast<int>(rng() % 4) : 1;
     std::size_t from = 0;
+    std::vector<std::size_t> starts;
     for (int m = 0; m < members; ++m) {
         std::size_t to = m + 1 == members ? text.size() : from + rng() % (text.size() - from + 1);
+        starts.push_back(bytes.size());
         bytes += gzipMember(text.substr(from, to - from), 1 + static_cast<int>(rng() % 9));
         from = to;
+    }
+    if (kind == 7) {
+        // A header zlib refuses or checks: reserved flag bits, a header CRC, another method.
+        std::size_t at = starts[rng() % starts.size()];
+        const unsigned char flags[] = {0x20, 0x40, 0x80, 0x02};
+        if (rng() % 5 == 0)
+            bytes[at + 2] = 7;
+        else
+            bytes[at + 3] = static_cast<char>(bytes[at + 3] | flags[rng() % 4]);
     }
     if (kind == 3) bytes.resize(rng() % bytes.size());
     if (kind == 4) bytes += rng() % 2 ? "\x1f" : "trailing bytes\n1 2 0\n";
@@ -141,7 +152,7 @@ TEST(FormulaReadingProperty, LinesAreGzgetsLinesWithTheDefaultBuffer) {
         int quantified = 0;
         std::string text;
         for (int k = 0; k < 1 + round % 5 * 30; ++k) text += formula(rng, &quantified);
-        int kind = round % 7;
+        int kind = round % 8;
         std::string path = dir.file("e" + std::to_string(round));
         testsupport::writeFile(path, fileOfKind(rng, text, kind));
         auto reference = linesOf(path, 1024, 8192, 0, true);
@@ -157,12 +168,13 @@ TEST(FormulaReadingProperty, BlocksReadWhatGzgetsReads) {
     testsupport::TempDir dir;
     std::mt19937 rng(1512);
     const std::size_t blocks[] = {1, 2, 3, 7, 61, 4096, 1 << 20};
-    const char* const kinds[] = {"plain", "gzip", "members", "truncated", "garbage", "magic garbage", "damaged"};
+    const char* const kinds[] = {"plain", "gzip", "members", "truncated", "garbage", "magic garbage", "damaged",
+                                 "odd header"};
     int compared = 0;
-    for (int round = 0; round < 140; ++round) {
+    for (int round = 0; round < 160; ++round) {
         int quantified = 0;
         std::string text = formula(rng, &quantified);
-        int kind = round % 7;
+        int kind = round % 8;
         // Members split anywhere: inside numbers, clauses and line ends.
         std::string bytes = fileOfKind(rng, text, kind);
         std::string path = dir.file("f" + std::to_string(round) + (kind ? ".qdimacs.gz" : ".qdimacs"));
