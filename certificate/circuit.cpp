@@ -22,7 +22,7 @@ struct Numbering {
     std::vector<char> kind;      // external number -> 'a', 'e' or 0
 };
 
-Status numberVariables(const qdimacs::PrefixRead& prefix, Numbering& n) {
+Status numberVariables(const qdimacs::HeadPrefix& prefix, Numbering& n) {
     long maxVar = prefix.numVars;
     for (const auto& [kind, vars] : prefix.blocks)
         for (int v : vars) maxVar = std::max<long>(maxVar, v);
@@ -91,10 +91,10 @@ void evaluate(const aiger::Circuit& c, const std::vector<unsigned>& roots, std::
 }  // namespace
 
 ModelResult certificateFromCircuit(const std::string& circuitPath, const std::string& formulaPath) {
-    qdimacs::PrefixRead prefix = qdimacs::readPrefix(formulaPath);
-    if (!prefix.ok) return Status::failure("formula \"" + formulaPath + "\": " + prefix.error);
+    Result<qdimacs::HeadPrefix> prefix = qdimacs::readPrefix(formulaPath);
+    if (!prefix) return Status::failure("formula \"" + formulaPath + "\": " + prefix.message());
     Numbering n;
-    if (Status numbered = numberVariables(prefix, n); !numbered) return numbered;
+    if (Status numbered = numberVariables(*prefix, n); !numbered) return numbered;
     Result<aiger::Circuit> read = aiger::readCircuit(circuitPath, static_cast<unsigned long>(n.kind.size()) - 1);
     if (!read) return Status::failure("circuit \"" + circuitPath + "\": " + read.message());
     const aiger::Circuit& c = *read;

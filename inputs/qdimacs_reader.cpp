@@ -443,13 +443,14 @@ WalkEnd walkLines(const std::string& path, std::size_t& lineSize, const LineCall
     }
 }
 
-PrefixRead readPrefix(const std::string& path) {
-    PrefixRead r;
+Result<HeadPrefix> readPrefix(const std::string& path) {
+    HeadPrefix r;
+    std::string error;
     bool header = false;
     bool done = false;  // the prefix has ended, or the file is refused
     long lineNo = 0;
     auto fail = [&](const std::string& what) {
-        r.error = what + " at line " + std::to_string(lineNo);
+        error = what + " at line " + std::to_string(lineNo);
         done = true;
         return false;
     };
@@ -457,7 +458,7 @@ PrefixRead readPrefix(const std::string& path) {
         lineNo = number;
         if (*p == 'c' || blankLine(p)) {
             if (header && *p == 'c') {  // a comment ends the prefix
-                r.ok = done = true;
+                done = true;
                 return false;
             }
             return true;
@@ -476,7 +477,7 @@ PrefixRead readPrefix(const std::string& path) {
             return true;
         }
         if (*p != 'a' && *p != 'e') {
-            r.ok = done = true;
+            done = true;
             return false;
         }
         std::vector<int> vars;
@@ -497,22 +498,15 @@ PrefixRead readPrefix(const std::string& path) {
         r.blocks.clear();
     };
     WalkEnd end = walkLines(path, g_lineSize, onLine, onRestart);
-    if (done) return r;
-    if (end == WalkEnd::CannotOpen) {
-        r.error = "cannot open \"" + path + "\"";
+    if (done) {
+        if (!error.empty()) return Status::failure(error);
         return r;
     }
-    if (end == WalkEnd::ReadError) {
-        ++lineNo;
-        fail("cannot read the formula");
-        return r;
-    }
-    r.ok = header;
-    if (!header) {
-        ++lineNo;
-        fail("no problem line");
-    }
-    return r;
+    if (end == WalkEnd::CannotOpen) return Status::failure("cannot open \"" + path + "\"");
+    if (end == WalkEnd::EndOfFile && header) return r;
+    ++lineNo;  // the line the file ended at
+    fail(end == WalkEnd::ReadError ? "cannot read the formula" : "no problem line");
+    return Status::failure(error);
 }
 
 }  // namespace qdimacs

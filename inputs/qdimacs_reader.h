@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "outcomes/reporter.h"
+#include "outcomes/status.h"
 
 namespace qdimacs {
 
@@ -50,13 +51,12 @@ WalkEnd walkLines(const std::string& path, std::size_t& lineSize, const LineCall
 
 // The problem line and the quantifier blocks alone, for readers of other certificate
 // formats that number their variables after the formula's.
-struct PrefixRead {
-    bool ok = false;
-    std::string error;
+struct HeadPrefix {
     long numVars = 0;  // V of the problem line
     std::vector<std::pair<char, std::vector<int>>> blocks;  // 'a'/'e' and variables, in file order
 };
-PrefixRead readPrefix(const std::string& path);
+// Fails with what is wrong and its line ("no problem line at line 3").
+Result<HeadPrefix> readPrefix(const std::string& path);
 
 // The line buffer size in force (it starts at 10000 bytes and only ever doubles).
 std::size_t lineSize();

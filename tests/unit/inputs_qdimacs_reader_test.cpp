@@ -223,21 +223,21 @@ TEST(QdimacsPrefixReader, SeesTheLinesTheFormulaReaderSees) {
                        std::string("p cnf 6 1\na 1 2\0 9 0\ne 3 4 0\ne 5 6 0\n1 3 5 0\n", 45);
     std::string path = dir.path() + "/f.qdimacs";
     writeFile(path, text);
-    qdimacs::PrefixRead prefix = qdimacs::readPrefix(path);
-    ASSERT_TRUE(prefix.ok) << prefix.error;
-    EXPECT_EQ(prefix.numVars, 6);
-    ASSERT_EQ(prefix.blocks.size(), 3u);
-    EXPECT_EQ(prefix.blocks[0].second, (std::vector<int>{1, 2}));
-    EXPECT_EQ(prefix.blocks[1].second, (std::vector<int>{3, 4}));
-    EXPECT_EQ(prefix.blocks[2].second, (std::vector<int>{5, 6}));
+    Result<qdimacs::HeadPrefix> prefix = qdimacs::readPrefix(path);
+    ASSERT_TRUE(prefix.ok()) << prefix.message();
+    EXPECT_EQ(prefix->numVars, 6);
+    ASSERT_EQ(prefix->blocks.size(), 3u);
+    EXPECT_EQ(prefix->blocks[0].second, (std::vector<int>{1, 2}));
+    EXPECT_EQ(prefix->blocks[1].second, (std::vector<int>{3, 4}));
+    EXPECT_EQ(prefix->blocks[2].second, (std::vector<int>{5, 6}));
 
     Read r = readFile(path, 7, 6);
     EXPECT_EQ(r.prefix.block[2], 1);
     EXPECT_EQ(r.prefix.block[3], 2);
 
-    EXPECT_FALSE(qdimacs::readPrefix(dir.path() + "/missing.qdimacs").ok);
+    EXPECT_FALSE(qdimacs::readPrefix(dir.path() + "/missing.qdimacs").ok());
     writeFile(path, "c only comments\n");
-    EXPECT_EQ(qdimacs::readPrefix(path).error, "no problem line at line 2");
+    EXPECT_EQ(qdimacs::readPrefix(path).message(), "no problem line at line 2");
 }
 
 }  // namespace
