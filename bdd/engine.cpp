@@ -122,7 +122,6 @@ struct ManagerAccess {
     }
 };
 
-
 int engineMethodFor(int cuddMethod) {
     for (const MethodRow& row : kMethods)
         if (row.cudd == cuddMethod) return row.engine;

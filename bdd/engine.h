@@ -81,8 +81,12 @@ class Bdd {
     bool isOne() const;
     bool isZero() const;
     bool isConstant() const { return isOne() || isZero(); }
-    bool operator==(const Bdd& other) const { return node_ == other.node_; }
-    bool operator!=(const Bdd& other) const { return node_ != other.node_; }
+    bool operator==(const Bdd& other) const {
+        check();
+        other.check();
+        return node_ == other.node_;
+    }
+    bool operator!=(const Bdd& other) const { return !(*this == other); }
 
     Bdd operator!() const;
     Bdd operator&(const Bdd& other) const;
