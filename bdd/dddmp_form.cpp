@@ -77,18 +77,14 @@ Form buildForm(const std::vector<bdd::Bdd>& roots, bool withSupport) {
         form.thenNode.push_back(0);
         form.elseNode.push_back(0);
     }
-    // memo[visitor index] = signed file node number: a constant is the file's constant,
-    // complemented for false.
-    std::vector<int> memo;
+    // Each node's label is its signed file node number: a constant is the file's
+    // constant, complemented for false.
     NodeTable table(form);
     for (const bdd::Bdd& root : roots)
         if (root.isNull()) outcome::abnormalExit("Null root in a DDDMP dump", __LINE__, "Dddmp");
-    auto sign = [&memo](bdd::Edge e) { return e.complemented ? -memo[e.node] : memo[e.node]; };
+    auto sign = [](bdd::Edge e) { return e.complemented ? -e.label : e.label; };
     std::vector<bdd::Edge> rootEdges = bdd::visitNodes(roots, [&](const bdd::VisitedNode& n) {
-        if (n.var < 0) {
-            memo.push_back(n.value ? 1 : -1);
-            return;
-        }
+        if (n.var < 0) return n.value ? 1 : -1;
         int hi = sign(n.thenChild);
         int lo = sign(n.elseChild);
         // n is 1 at all ones exactly when its then-child is: then n is regular.
@@ -104,7 +100,7 @@ Form buildForm(const std::vector<bdd::Bdd>& roots, bool withSupport) {
             form.elseNode.push_back(elseNode);
             table.insert(slot, k);
         }
-        memo.push_back(complemented ? -k : k);
+        return complemented ? -k : k;
     });
     form.rootIds.reserve(rootEdges.size());
     for (bdd::Edge e : rootEdges) form.rootIds.push_back(sign(e));

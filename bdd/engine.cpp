@@ -407,50 +407,46 @@ int nodeCount(const Bdd& f) { return bdd_nodecount(static_cast<BDD>(ManagerAcces
 std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, NodeCallback callback, void* context) {
     std::vector<Edge> rootEdges;
     rootEdges.reserve(roots.size());
-    // BuDDy node -> visitor index + 1 (0 while not visited). Nothing is created during
-    // the walk, so the table keeps its size and the roots keep every node alive.
-    std::vector<int> indexOf(static_cast<std::size_t>(bdd_getallocnum()), 0);
-    int visited = 0;
-    std::vector<int> stack;
-    auto finish = [&](int n, VisitedNode& node) {
-        node.index = visited++;
-        indexOf[n] = node.index + 1;
-        callback(context, node);
+    // Per BuDDy node: its visitor index + 1 (0 while not visited) and its label, side
+    // by side, so that reaching a child costs one memory access. Nothing is created
+    // during the walk, so the table keeps its size and the roots keep every node alive.
+    struct Seen {
+        int indexPlusOne;
+        int label;
     };
+    std::vector<Seen> seen(static_cast<std::size_t>(bdd_getallocnum()), Seen{0, 0});
+    int visited = 0;
+    auto edgeTo = [&seen](int n) { return Edge{seen[n].indexPlusOne - 1, seen[n].label, false}; };
+    std::vector<int> stack;
     for (const Bdd& root : roots) {
         int r = ManagerAccess::node(root);
         if (r < 0) outcome::abnormalExit("Null root in a node walk", __LINE__, "BddEngine");
-        if (!indexOf[r]) stack.push_back(r);
+        if (!seen[r].indexPlusOne) stack.push_back(r);
         // Iterative post-order, then-child first: paths can be as long as the variable
         // count. The stack is always one path, so no node is on it twice.
         while (!stack.empty()) {
             int n = stack.back();
-            VisitedNode node;
             if (n == kFalse || n == kTrue) {
-                node.var = -1;
-                node.value = n == kTrue;
                 stack.pop_back();
-                finish(n, node);
+                VisitedNode node{visited, -1, n == kTrue, Edge{-1, 0, false}, Edge{-1, 0, false}};
+                seen[n] = Seen{++visited, callback(context, node)};
                 continue;
             }
             int hi = bdd_high(n);
-            if (!indexOf[hi]) {
+            if (!seen[hi].indexPlusOne) {
                 stack.push_back(hi);
                 continue;
             }
             int lo = bdd_low(n);
-            if (!indexOf[lo]) {
+            if (!seen[lo].indexPlusOne) {
                 stack.push_back(lo);
                 continue;
             }
             stack.pop_back();
-            node.var = bdd_var(n);
-            node.value = false;
-            node.thenChild = Edge{indexOf[hi] - 1, false};
-            node.elseChild = Edge{indexOf[lo] - 1, false};
-            finish(n, node);
+            VisitedNode node{visited, bdd_var(n), false, edgeTo(hi), edgeTo(lo)};
+            seen[n] = Seen{++visited, callback(context, node)};
         }
-        rootEdges.push_back(Edge{indexOf[r] - 1, false});
+        rootEdges.push_back(edgeTo(r));
     }
     return rootEdges;
 }

@@ -145,11 +145,13 @@ class NodeBuilder {
 
 // ---- node visitor ----
 // A pointer from one node of a walk to another: the visitor's own index of the target
-// node and whether the edge stands for the target's negation. An engine without
-// complement edges never sets the flag, but walkers must honour it.
+// node, the label the caller gave that node when it was visited, and whether the edge
+// stands for the target's negation. An engine without complement edges never sets the
+// flag, but walkers must honour it.
 struct Edge {
-    int node = -1;
-    bool complemented = false;
+    int node;
+    int label;
+    bool complemented;
 };
 
 // One node of a walk. Indices are the visitor's own, dense and in visiting order
@@ -167,20 +169,22 @@ struct VisitedNode {
 // Calls visit(node) once for every node of the roots (constants included), children
 // before parents: the roots in order, each walked depth-first, then-child before
 // else-child, a node visited when both its children are. The DDDMP numbering and the
-// AIGER gate order depend on this order. Roots must not be null, and visit must create
-// no node. Returns the edge to each root.
+// AIGER gate order depend on this order. visit returns the node's label (the caller's
+// own number for it: a literal, a file node number), which the edges to the node carry
+// from then on, so that a walker needs no table of its own. Roots must not be null,
+// and visit must create no node. Returns the edge to each root.
 template <typename Visit>
 std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, Visit&& visit);
 
 // The visitor behind the template: one call through a function pointer per node.
-using NodeCallback = void (*)(void* context, const VisitedNode& node);
+using NodeCallback = int (*)(void* context, const VisitedNode& node);
 std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, NodeCallback callback, void* context);
 
 template <typename Visit>
 std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, Visit&& visit) {
     using V = std::remove_reference_t<Visit>;
     return visitNodes(
-        roots, [](void* context, const VisitedNode& node) { (*static_cast<V*>(context))(node); },
+        roots, [](void* context, const VisitedNode& node) -> int { return (*static_cast<V*>(context))(node); },
         const_cast<void*>(static_cast<const void*>(&visit)));
 }
 

@@ -83,17 +83,13 @@ Circuit buildCircuit(const QBModel& model) {
         roots.push_back(root);
     }
     if (roots.empty()) return c;
-    // Visitor index -> literal; children come before their parents, so theirs are known.
-    std::vector<unsigned> litOf;
-    auto literal = [&litOf](bdd::Edge e) { return litOf[e.node] ^ (e.complemented ? 1u : 0u); };
+    // Each node's label is its literal; children come before their parents.
+    auto literal = [](bdd::Edge e) { return static_cast<unsigned>(e.label) ^ (e.complemented ? 1u : 0u); };
     std::vector<bdd::Edge> rootEdges = bdd::visitNodes(roots, [&](const bdd::VisitedNode& n) {
-        if (n.var < 0) {
-            litOf.push_back(n.value ? 1u : 0u);
-            return;
-        }
+        if (n.var < 0) return n.value ? 1 : 0;
         if (n.var < 1 || n.var > model.numUniv)
             outcome::abnormalExit("Certificate function over a non-universal variable", __LINE__, "Aiger");
-        litOf.push_back(c.ite(c.inputLitOfIndex[n.var], literal(n.thenChild), literal(n.elseChild)));
+        return static_cast<int>(c.ite(c.inputLitOfIndex[n.var], literal(n.thenChild), literal(n.elseChild)));
     });
     for (std::size_t k = 0; k < roots.size(); ++k) c.outputFn[rootOutput[k]] = literal(rootEdges[k]);
     return c;

@@ -152,14 +152,16 @@ TEST(BddEngine, TheNodeVisitorSeesEveryNodeOnceChildrenFirst) {
         std::vector<Bdd> fn;
         auto edge = [&fn](bdd::Edge e) { return e.complemented ? !fn.at(e.node) : fn.at(e.node); };
         std::vector<bdd::Edge> rootEdges = bdd::visitNodes(roots, [&](const bdd::VisitedNode& n) {
-            ASSERT_EQ(n.index, static_cast<int>(fn.size()));
+            EXPECT_EQ(n.index, static_cast<int>(fn.size()));
             if (n.var < 0) {
                 fn.push_back(n.value ? bdd::one() : bdd::zero());
-                return;
+            } else {
+                EXPECT_LT(n.thenChild.node, n.index);
+                EXPECT_LT(n.elseChild.node, n.index);
+                EXPECT_EQ(n.thenChild.label, 1000 + n.thenChild.node);  // the label given back
+                fn.push_back(bdd::ite(bdd::ithVar(n.var), edge(n.thenChild), edge(n.elseChild)));
             }
-            ASSERT_LT(n.thenChild.node, n.index);
-            ASSERT_LT(n.elseChild.node, n.index);
-            fn.push_back(bdd::ite(bdd::ithVar(n.var), edge(n.thenChild), edge(n.elseChild)));
+            return 1000 + n.index;
         });
         ASSERT_EQ(rootEdges.size(), roots.size());
         for (std::size_t k = 0; k < roots.size(); ++k) EXPECT_EQ(edge(rootEdges[k]), roots[k]);

@@ -243,7 +243,10 @@ TEST(Aiger, RandomForestsSimulateCorrectlyWithinThreeGatesPerNode) {
         }
         std::size_t nodes = 0;
         bdd::visitNodes(std::vector<bdd::Bdd>(m->posBdd.begin() + 6, m->posBdd.begin() + 12),
-                        [&nodes](const bdd::VisitedNode& n) { nodes += n.var >= 0; });
+                        [&nodes](const bdd::VisitedNode& n) {
+                            nodes += n.var >= 0;
+                            return 0;
+                        });
         for (bool binary : {false, true}) {
             std::string path = dir.file(binary ? "r.aig" : "r.aag");
             ASSERT_TRUE(binary ? writeAig(*m, path, nullptr) : writeAag(*m, path, nullptr));
