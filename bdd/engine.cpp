@@ -417,34 +417,41 @@ std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, NodeCallback callbac
     std::vector<Seen> seen(static_cast<std::size_t>(bdd_getallocnum()), Seen{0, 0});
     int visited = 0;
     auto edgeTo = [&seen](int n) { return Edge{seen[n].indexPlusOne - 1, seen[n].label, false}; };
-    std::vector<int> stack;
+    // A node on the stack with its children, read once.
+    struct Frame {
+        int node;
+        int high;
+        int low;
+    };
+    std::vector<Frame> stack;
+    // Constants are visited when first reached; other nodes go on the stack.
+    auto reach = [&](int n) {
+        if (n == kFalse || n == kTrue) {
+            VisitedNode node{visited, -1, n == kTrue, Edge{-1, 0, false}, Edge{-1, 0, false}};
+            seen[n] = Seen{++visited, callback(context, node)};
+        } else {
+            stack.push_back(Frame{n, bdd_high(n), bdd_low(n)});
+        }
+    };
     for (const Bdd& root : roots) {
         int r = ManagerAccess::node(root);
         if (r < 0) outcome::abnormalExit("Null root in a node walk", __LINE__, "BddEngine");
-        if (!seen[r].indexPlusOne) stack.push_back(r);
+        if (!seen[r].indexPlusOne) reach(r);
         // Iterative post-order, then-child first: paths can be as long as the variable
         // count. The stack is always one path, so no node is on it twice.
         while (!stack.empty()) {
-            int n = stack.back();
-            if (n == kFalse || n == kTrue) {
-                stack.pop_back();
-                VisitedNode node{visited, -1, n == kTrue, Edge{-1, 0, false}, Edge{-1, 0, false}};
-                seen[n] = Seen{++visited, callback(context, node)};
+            Frame f = stack.back();
+            if (!seen[f.high].indexPlusOne) {
+                reach(f.high);
                 continue;
             }
-            int hi = bdd_high(n);
-            if (!seen[hi].indexPlusOne) {
-                stack.push_back(hi);
-                continue;
-            }
-            int lo = bdd_low(n);
-            if (!seen[lo].indexPlusOne) {
-                stack.push_back(lo);
+            if (!seen[f.low].indexPlusOne) {
+                reach(f.low);
                 continue;
             }
             stack.pop_back();
-            VisitedNode node{visited, bdd_var(n), false, edgeTo(hi), edgeTo(lo)};
-            seen[n] = Seen{++visited, callback(context, node)};
+            VisitedNode node{visited, bdd_var(f.node), false, edgeTo(f.high), edgeTo(f.low)};
+            seen[f.node] = Seen{++visited, callback(context, node)};
         }
         rootEdges.push_back(edgeTo(r));
     }
