@@ -31,6 +31,8 @@ constexpr int kTrue = 1;
 
 // BuDDy is one per process, so the engine is too: the live manager (null when there is
 // none), and the count of managers made so far, which stamps each one's generation.
+// Everything else a manager needs (its size, its reordering hooks) lives in the
+// manager itself.
 Manager* g_current = nullptr;
 std::uint32_t g_managersMade = 0;
 
