@@ -7,6 +7,7 @@
 #include "bdd/dddmp.h"
 #include "bdd/dddmp_form.h"
 #include "bdd/dddmp_io.h"
+#include "bdd/engine_raw.h"
 
 namespace dddmp {
 
@@ -88,7 +89,7 @@ bool storeCnfMaxterm(std::FILE* fp, const bdd::Bdd& root, const std::vector<int>
             int node;
             int stage;  // 0: else branch next, 1: then branch next, 2: done
         };
-        std::vector<Frame> stack{{root.id(), 0}};
+        std::vector<Frame> stack{{bdd::RawNodes::of(root), 0}};
         std::vector<int> clause;
         while (!stack.empty()) {
             Frame& top = stack.back();
@@ -98,7 +99,7 @@ bool storeCnfMaxterm(std::FILE* fp, const bdd::Bdd& root, const std::vector<int>
                     // The clause lists its literals by increasing variable index.
                     clause.clear();
                     for (const Frame& f : stack)
-                        if (f.node > 1 && literal[bdd::Bdd::varOf(f.node)]) clause.push_back(bdd::Bdd::varOf(f.node));
+                        if (f.node > 1 && literal[bdd::RawNodes::var(f.node)]) clause.push_back(bdd::RawNodes::var(f.node));
                     std::sort(clause.begin(), clause.end());
                     for (int index : clause) {
                         int id = cnfIds[index];
@@ -112,8 +113,8 @@ bool storeCnfMaxterm(std::FILE* fp, const bdd::Bdd& root, const std::vector<int>
                 stack.pop_back();
                 continue;
             }
-            int v = bdd::Bdd::varOf(n);
-            int lo = bdd::Bdd::lowOf(n), hi = bdd::Bdd::highOf(n);
+            int v = bdd::RawNodes::var(n);
+            int lo = bdd::RawNodes::low(n), hi = bdd::RawNodes::high(n);
             if (top.stage == 0) {
                 top.stage = 1;
                 literal[v] = hi == 0 ? None : Positive;

@@ -77,50 +77,33 @@ Form buildForm(const std::vector<bdd::Bdd>& roots, bool withSupport) {
         form.thenNode.push_back(0);
         form.elseNode.push_back(0);
     }
-    // memo[engine node] = signed file node number, 0 while not reached: the engine's
-    // false terminal is the complemented constant.
-    std::vector<int> memo(static_cast<std::size_t>(manager.nodeTableSize()), 0);
-    memo[0] = -1;
-    memo[1] = 1;
+    // Each node's label is its signed file node number: a constant is the file's
+    // constant, complemented for false.
     NodeTable table(form);
-    std::vector<int> stack;
-    for (const bdd::Bdd& root : roots) {
+    for (const bdd::Bdd& root : roots)
         if (root.isNull()) outcome::abnormalExit("Null root in a DDDMP dump", __LINE__, "Dddmp");
-        int r = root.id();
-        if (!memo[r]) stack.push_back(r);
-        // Iterative post-order, then-child before else-child: paths can be as long as
-        // the variable count.
-        while (!stack.empty()) {
-            int n = stack.back();
-            int hi = memo[bdd::Bdd::highOf(n)];
-            if (!hi) {
-                stack.push_back(bdd::Bdd::highOf(n));
-                continue;
-            }
-            int lo = memo[bdd::Bdd::lowOf(n)];
-            if (!lo) {
-                stack.push_back(bdd::Bdd::lowOf(n));
-                continue;
-            }
-            stack.pop_back();
-            // n is 1 at all ones exactly when its then-child is: then n is regular.
-            bool complemented = hi < 0;
-            int thenNode = std::abs(hi);
-            int elseNode = (lo < 0) != complemented ? -std::abs(lo) : std::abs(lo);
-            int var = bdd::Bdd::varOf(n);
-            std::size_t slot = 0;
-            int k = table.find(var, thenNode, elseNode, &slot);
-            if (!k) {
-                k = ++form.nnodes;
-                form.var.push_back(var);
-                form.thenNode.push_back(thenNode);
-                form.elseNode.push_back(elseNode);
-                table.insert(slot, k);
-            }
-            memo[n] = complemented ? -k : k;
+    auto sign = [](bdd::Edge e) { return e.complemented ? -e.label : e.label; };
+    std::vector<bdd::Edge> rootEdges = bdd::visitNodes(roots, [&](const bdd::VisitedNode& n) {
+        if (n.var < 0) return n.value ? 1 : -1;
+        int hi = sign(n.thenChild);
+        int lo = sign(n.elseChild);
+        // n is 1 at all ones exactly when its then-child is: then n is regular.
+        bool complemented = hi < 0;
+        int thenNode = std::abs(hi);
+        int elseNode = (lo < 0) != complemented ? -std::abs(lo) : std::abs(lo);
+        std::size_t slot = 0;
+        int k = table.find(n.var, thenNode, elseNode, &slot);
+        if (!k) {
+            k = ++form.nnodes;
+            form.var.push_back(n.var);
+            form.thenNode.push_back(thenNode);
+            form.elseNode.push_back(elseNode);
+            table.insert(slot, k);
         }
-        form.rootIds.push_back(memo[r]);
-    }
+        return complemented ? -k : k;
+    });
+    form.rootIds.reserve(rootEdges.size());
+    for (bdd::Edge e : rootEdges) form.rootIds.push_back(sign(e));
     if (!withSupport) return form;
 
     int size = manager.size();

@@ -1,5 +1,6 @@
 // BuDDy behind the engine interface of bdd/engine.h.
 #include "bdd/engine.h"
+#include "bdd/engine_raw.h"
 
 #include <stdio.h>
 
@@ -28,25 +29,16 @@ namespace {
 constexpr int kFalse = 0;
 constexpr int kTrue = 1;
 
-bool g_live = false;
+// BuDDy is one per process, so the engine is too: the live manager (null when there is
+// none), and the count of managers made so far, which stamps each one's generation.
+// Everything else a manager needs (its size, its reordering hooks) lives in the
+// manager itself.
 Manager* g_current = nullptr;
-std::uint32_t g_generation = 0;
-int g_size = 0;  // the manager size as the reference library counts it
-int g_method = BDD_REORDER_NONE;
-std::function<void()> g_preHook;
-std::function<void()> g_postHook;
+std::uint32_t g_managersMade = 0;
 
 void onError(int code) {
     if (code == BDD_MEMORY || code == BDD_NODENUM) outcome::memout();
     outcome::abnormalExit(bdd_errstring(code), __LINE__, "BddEngine");
-}
-
-void onReorder(int prestate) {
-    if (prestate) {
-        if (g_preHook) g_preHook();
-    } else if (g_postHook) {
-        g_postHook();
-    }
 }
 
 void silentGbc(int, bddGbcStat*) {}
@@ -106,6 +98,32 @@ constexpr MethodRow kMethods[] = {
 
 }  // namespace
 
+// The private parts the engine's free functions and BuDDy's hooks reach.
+struct ManagerAccess {
+    static void onReorder(int prestate) {
+        if (!g_current) return;
+        if (prestate) {
+            if (g_current->preHook_) g_current->preHook_();
+        } else if (g_current->postHook_) {
+            g_current->postHook_();
+        }
+    }
+    static Bdd adopt(int node) { return Bdd(node, false); }
+    // A handle made by the live manager holds a reference; a null one, or one of an
+    // earlier manager (whose nodes are gone), has none to take or drop.
+    static bool ownsReference(int node, std::uint32_t generation) {
+        return node >= 0 && g_current && generation == g_current->generation_;
+    }
+    static void ensureVars(int numVars) {
+        if (!g_current) outcome::abnormalExit("No BDD manager", __LINE__, "BddEngine");
+        if (numVars > g_current->size_) g_current->ensureVars(numVars);
+    }
+    static int node(const Bdd& f) {
+        f.check();
+        return f.node_;
+    }
+};
+
 int engineMethodFor(int cuddMethod) {
     for (const MethodRow& row : kMethods)
         if (row.cudd == cuddMethod) return row.engine;
@@ -113,7 +131,7 @@ int engineMethodFor(int cuddMethod) {
 }
 
 Manager::Manager(int numVars) {
-    if (g_live) outcome::abnormalExit("Second BDD manager", __LINE__, "BddEngine");
+    if (g_current) outcome::abnormalExit("Second BDD manager", __LINE__, "BddEngine");
     // Fixed operator caches: with a cache ratio BuDDy resizes its caches when the node
     // table grows in the middle of an operation, while the operation still holds a
     // pointer into the old cache (heap corruption, seen as crashes in the collector).
@@ -127,34 +145,27 @@ Manager::Manager(int numVars) {
     bdd_gbc_hook(silentGbc);
     bdd_resize_hook(nullptr);
     bdd_reorder_verbose(0);
-    bdd_reorder_hook(onReorder);
+    bdd_reorder_hook(ManagerAccess::onReorder);
     bdd_setmaxincrease(1 << 22);
-    g_live = true;
     g_current = this;
-    ++g_generation;
-    g_size = numVars < 0 ? 0 : numVars;
-    bdd_setvarnum(g_size < 1 ? 1 : g_size);
+    generation_ = ++g_managersMade;
+    size_ = numVars < 0 ? 0 : numVars;
+    bdd_setvarnum(size_ < 1 ? 1 : size_);
     blockEveryVariable();
-    g_method = BDD_REORDER_NONE;
     bdd_autoreorder(BDD_REORDER_NONE);
 }
 
 Manager::~Manager() {
-    g_preHook = nullptr;
-    g_postHook = nullptr;
-    g_live = false;
     g_current = nullptr;
     bdd_done();
 }
 
-bool Manager::live() { return g_live; }
+bool Manager::live() { return g_current != nullptr; }
 
 Manager& Manager::current() {
     if (!g_current) outcome::abnormalExit("No BDD manager", __LINE__, "BddEngine");
     return *g_current;
 }
-
-int Manager::nodeTableSize() const { return bdd_getallocnum(); }
 
 void Manager::setOrder(const std::vector<int>& levelToIndex) {
     // BuDDy takes the whole order, the always-present spare variable included.
@@ -173,12 +184,12 @@ void Manager::setOrder(const std::vector<int>& levelToIndex) {
     blockEveryVariable();
 }
 
-int Manager::size() const { return g_size; }
+int Manager::size() const { return size_; }
 
 void Manager::ensureVars(int numVars) {
-    if (numVars > g_size) {
+    if (numVars > size_) {
         growEngine(numVars);
-        g_size = numVars;
+        size_ = numVars;
     }
 }
 
@@ -186,31 +197,36 @@ int Manager::levelOf(int index) const { return bdd_var2level(index); }
 int Manager::indexAt(int level) const { return bdd_level2var(level); }
 
 void Manager::enableReordering(int cuddMethod) {
-    g_method = engineMethodFor(cuddMethod);
-    bdd_autoreorder(g_method);
+    bdd_autoreorder(engineMethodFor(cuddMethod));
     bdd_enable_reorder();
 }
 
-void Manager::disableReordering() {
-    g_method = BDD_REORDER_NONE;
-    bdd_autoreorder(BDD_REORDER_NONE);
-}
+void Manager::disableReordering() { bdd_autoreorder(BDD_REORDER_NONE); }
 
 void Manager::setReorderHooks(std::function<void()> pre, std::function<void()> post) {
-    g_preHook = std::move(pre);
-    g_postHook = std::move(post);
+    preHook_ = std::move(pre);
+    postHook_ = std::move(post);
 }
 
 long Manager::liveNodes() const { return bdd_getnodenum(); }
 
 // ---- handles ----
 
-Bdd::Bdd(int node, bool adopt) : node_(node), generation_(g_generation) {
+#ifndef NDEBUG
+void Bdd::check() const {
+    if (node_ >= 0 && !(g_current && generation_ == g_current->generation_))
+        outcome::abnormalExit("BDD handle of another manager", __LINE__, "BddEngine");
+}
+#endif
+
+// A fresh result of BuDDy carries no reference yet: take one before anything else runs.
+Bdd::Bdd(int node, bool adopt) : node_(node), generation_(g_current ? g_current->generation_ : 0) {
     if (!adopt && node_ >= 0) bdd_addref(node_);
 }
 
 Bdd::Bdd(const Bdd& other) : node_(other.node_), generation_(other.generation_) {
-    if (node_ >= 0 && g_live && generation_ == g_generation) bdd_addref(node_);
+    other.check();
+    if (ManagerAccess::ownsReference(node_, generation_)) bdd_addref(node_);
 }
 
 Bdd::Bdd(Bdd&& other) noexcept : node_(other.node_), generation_(other.generation_) {
@@ -238,38 +254,50 @@ Bdd& Bdd::operator=(Bdd&& other) noexcept {
 Bdd::~Bdd() { release(); }
 
 void Bdd::release() {
-    if (node_ >= 0 && g_live && generation_ == g_generation) bdd_delref(node_);
+    // With no manager live, a handle of an earlier one goes quietly (destruction order);
+    // with another manager live it was kept across managers, which debug builds refuse.
+    if (g_current) check();
+    if (ManagerAccess::ownsReference(node_, generation_)) bdd_delref(node_);
     node_ = -1;
 }
 
-// A fresh result of BuDDy carries no reference yet: take one before anything else runs.
-static Bdd adopt(int node) { return Bdd::fromId(node); }
+namespace {
+Bdd adopt(int node) { return ManagerAccess::adopt(node); }
+}  // namespace
 
-Bdd Bdd::fromId(int node) { return Bdd(node, false); }
+bool Bdd::isOne() const {
+    check();
+    return node_ == kTrue;
+}
+bool Bdd::isZero() const {
+    check();
+    return node_ == kFalse;
+}
 
-bool Bdd::isOne() const { return node_ == kTrue; }
-bool Bdd::isZero() const { return node_ == kFalse; }
+Bdd Bdd::operator!() const { return adopt(bdd_not(ManagerAccess::node(*this))); }
+Bdd Bdd::operator&(const Bdd& other) const {
+    return adopt(bdd_and(ManagerAccess::node(*this), ManagerAccess::node(other)));
+}
+Bdd Bdd::operator|(const Bdd& other) const {
+    return adopt(bdd_or(ManagerAccess::node(*this), ManagerAccess::node(other)));
+}
+Bdd Bdd::operator^(const Bdd& other) const {
+    return adopt(bdd_xor(ManagerAccess::node(*this), ManagerAccess::node(other)));
+}
 
-Bdd Bdd::operator!() const { return adopt(bdd_not(node_)); }
-Bdd Bdd::operator&(const Bdd& other) const { return adopt(bdd_and(node_, other.node_)); }
-Bdd Bdd::operator|(const Bdd& other) const { return adopt(bdd_or(node_, other.node_)); }
-Bdd Bdd::operator^(const Bdd& other) const { return adopt(bdd_xor(node_, other.node_)); }
+int Bdd::var() const { return bdd_var(ManagerAccess::node(*this)); }
+Bdd Bdd::high() const { return adopt(bdd_high(ManagerAccess::node(*this))); }
+Bdd Bdd::low() const { return adopt(bdd_low(ManagerAccess::node(*this))); }
 
-int Bdd::var() const { return bdd_var(node_); }
-int Bdd::varOf(int node) { return bdd_var(node); }
-int Bdd::lowOf(int node) { return bdd_low(node); }
-int Bdd::highOf(int node) { return bdd_high(node); }
-Bdd Bdd::high() const { return adopt(bdd_high(node_)); }
-Bdd Bdd::low() const { return adopt(bdd_low(node_)); }
+int RawNodes::var(int node) { return bdd_var(node); }
+int RawNodes::low(int node) { return bdd_low(node); }
+int RawNodes::high(int node) { return bdd_high(node); }
 
 Bdd one() { return Bdd(kTrue, true); }
 Bdd zero() { return Bdd(kFalse, true); }
 
 Bdd ithVar(int index) {
-    if (index + 1 > g_size) {
-        growEngine(index + 1);
-        g_size = index + 1;
-    }
+    ManagerAccess::ensureVars(index + 1);
     return adopt(bdd_ithvar(index));
 }
 
@@ -288,7 +316,7 @@ Bdd conjunction(std::vector<Bdd> factors) { return conjunctionInPlace(factors); 
 Bdd conjunctionInPlace(std::vector<Bdd>& factors) {
     if (factors.size() == 1) return factors[0];
     auto topLevel = [](const Bdd& f) {
-        return f.isConstant() ? bdd_varnum() : bdd_var2level(bdd_var(f.node_));
+        return f.isConstant() ? bdd_varnum() : bdd_var2level(bdd_var(ManagerAccess::node(f)));
     };
     std::stable_sort(factors.begin(), factors.end(),
                      [&](const Bdd& a, const Bdd& b) { return topLevel(a) > topLevel(b); });
@@ -299,15 +327,17 @@ Bdd conjunctionInPlace(std::vector<Bdd>& factors) {
 
 Bdd exist(const Bdd& f, const Bdd& cube) {
     if (cube.isOne()) return f;
-    return adopt(bdd_exist(f.node_, cube.node_));
+    return adopt(bdd_exist(ManagerAccess::node(f), ManagerAccess::node(cube)));
 }
 
 Bdd cofactor(const Bdd& f, const Bdd& cube) {
     if (cube.isOne()) return f;
-    return adopt(bdd_restrict(f.node_, cube.node_));
+    return adopt(bdd_restrict(ManagerAccess::node(f), ManagerAccess::node(cube)));
 }
 
-Bdd ite(const Bdd& c, const Bdd& t, const Bdd& e) { return adopt(bdd_ite(c.node_, t.node_, e.node_)); }
+Bdd ite(const Bdd& c, const Bdd& t, const Bdd& e) {
+    return adopt(bdd_ite(ManagerAccess::node(c), ManagerAccess::node(t), ManagerAccess::node(e)));
+}
 
 // BuDDy's own node constructor and table growth (exported, not in its header).
 extern "C" int bdd_makenode(unsigned int level, int low, int high);
@@ -337,8 +367,8 @@ void NodeBuilder::reserve(long nodes) {
 Bdd NodeBuilder::node(int index, const Bdd& low, const Bdd& high) {
     int level = bdd_var2level(index);
     auto below = [level](int n) { return n == kFalse || n == kTrue || bdd_var2level(bdd_var(n)) > level; };
-    if (below(low.node_) && below(high.node_))
-        return adopt(bdd_makenode(static_cast<unsigned>(level), low.node_, high.node_));
+    int lo = ManagerAccess::node(low), hi = ManagerAccess::node(high);
+    if (below(lo) && below(hi)) return adopt(bdd_makenode(static_cast<unsigned>(level), lo, hi));
     return ite(ithVar(index), high, low);
 }
 
@@ -350,7 +380,7 @@ double mintermFraction(const Bdd& f) {
     std::unordered_map<int, double> share;
     share[kFalse] = 0.0;
     share[kTrue] = 1.0;
-    std::vector<int> stack{f.id()};
+    std::vector<int> stack{ManagerAccess::node(f)};
     while (!stack.empty()) {
         int n = stack.back();
         if (share.count(n)) {
@@ -369,9 +399,65 @@ double mintermFraction(const Bdd& f) {
             if (h == share.end()) stack.push_back(hi);
         }
     }
-    return share[f.id()];
+    return share[ManagerAccess::node(f)];
 }
 
-int nodeCount(const Bdd& f) { return bdd_nodecount(static_cast<BDD>(f.id())); }
+int nodeCount(const Bdd& f) { return bdd_nodecount(static_cast<BDD>(ManagerAccess::node(f))); }
+
+// ---- node visitor ----
+
+std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, NodeCallback callback, void* context) {
+    std::vector<Edge> rootEdges;
+    rootEdges.reserve(roots.size());
+    // Per BuDDy node: its visitor index + 1 (0 while not visited) and its label, side
+    // by side, so that reaching a child costs one memory access. Nothing is created
+    // during the walk, so the table keeps its size and the roots keep every node alive.
+    struct Seen {
+        int indexPlusOne;
+        int label;
+    };
+    std::vector<Seen> seen(static_cast<std::size_t>(bdd_getallocnum()), Seen{0, 0});
+    int visited = 0;
+    auto edgeTo = [&seen](int n) { return Edge{seen[n].indexPlusOne - 1, seen[n].label, false}; };
+    // A node on the stack with its children, read once.
+    struct Frame {
+        int node;
+        int high;
+        int low;
+    };
+    std::vector<Frame> stack;
+    // Constants are visited when first reached; other nodes go on the stack.
+    auto reach = [&](int n) {
+        if (n == kFalse || n == kTrue) {
+            VisitedNode node{visited, -1, n == kTrue, Edge{-1, 0, false}, Edge{-1, 0, false}};
+            seen[n] = Seen{++visited, callback(context, node)};
+        } else {
+            stack.push_back(Frame{n, bdd_high(n), bdd_low(n)});
+        }
+    };
+    for (const Bdd& root : roots) {
+        int r = ManagerAccess::node(root);
+        if (r < 0) outcome::abnormalExit("Null root in a node walk", __LINE__, "BddEngine");
+        if (!seen[r].indexPlusOne) reach(r);
+        // Iterative post-order, then-child first: paths can be as long as the variable
+        // count. The stack is always one path, so no node is on it twice.
+        while (!stack.empty()) {
+            Frame f = stack.back();
+            if (!seen[f.high].indexPlusOne) {
+                reach(f.high);
+                continue;
+            }
+            if (!seen[f.low].indexPlusOne) {
+                reach(f.low);
+                continue;
+            }
+            stack.pop_back();
+            VisitedNode node{visited, bdd_var(f.node), false, edgeTo(f.high), edgeTo(f.low)};
+            seen[f.node] = Seen{++visited, callback(context, node)};
+        }
+        rootEdges.push_back(edgeTo(r));
+    }
+    return rootEdges;
+}
 
 }  // namespace bdd

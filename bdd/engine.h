@@ -4,10 +4,16 @@
 //
 // Only one manager is live at a time. That is enough for Plumex: every instance runs
 // alone in its process (or forked child), and a certificate owns the one manager.
+//
+// Handles carry the generation of the manager that made them. In debug builds every
+// operation on a handle of another manager ends with the abnormal exit; in release
+// builds that check is compiled out. Either way a handle that outlives its manager may
+// still be destroyed: it then leaves the engine alone.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 namespace bdd {
@@ -46,8 +52,14 @@ class Manager {
     static bool live();
     // The live manager (abnormal exit when there is none).
     static Manager& current();
-    // Slots of the node table: every raw node number is below this.
-    int nodeTableSize() const;
+
+  private:
+    friend class Bdd;
+    friend struct ManagerAccess;
+    std::uint32_t generation_ = 0;  // stamped on every handle this manager makes
+    int size_ = 0;                  // the manager size as the reference library counts it
+    std::function<void()> preHook_;
+    std::function<void()> postHook_;
 };
 
 // Which BuDDy method stands in for a reference-library reordering method number.
@@ -69,8 +81,12 @@ class Bdd {
     bool isOne() const;
     bool isZero() const;
     bool isConstant() const { return isOne() || isZero(); }
-    bool operator==(const Bdd& other) const { return node_ == other.node_; }
-    bool operator!=(const Bdd& other) const { return node_ != other.node_; }
+    bool operator==(const Bdd& other) const {
+        check();
+        other.check();
+        return node_ == other.node_;
+    }
+    bool operator!=(const Bdd& other) const { return !(*this == other); }
 
     Bdd operator!() const;
     Bdd operator&(const Bdd& other) const;
@@ -79,25 +95,26 @@ class Bdd {
     Bdd& operator&=(const Bdd& other) { return *this = *this & other; }
     Bdd& operator|=(const Bdd& other) { return *this = *this | other; }
 
-    // Node traversal (for the file codecs): only for non-constant nodes.
+    // Node traversal, one node at a time: only for non-constant nodes. Whole graphs are
+    // walked with visitNodes.
     int var() const;   // variable index of the top node
     Bdd high() const;  // then-child
     Bdd low() const;   // else-child
-    // Raw node number: identifies the node while any handle on it lives.
-    int id() const { return node_; }
-    static Bdd fromId(int node);  // takes a new reference on a node that is alive
-    // Raw traversal for the codecs' hot loops: no reference is taken, so the node must be
-    // kept alive by a handle on an ancestor. Only for non-constant nodes.
-    static int varOf(int node);
-    static int lowOf(int node);
-    static int highOf(int node);
 
     void release();  // drop the reference now; the handle becomes null
 
   private:
     explicit Bdd(int node, bool adopt);
+#ifdef NDEBUG
+    void check() const {}
+#else
+    // Abnormal exit unless the handle is null or made by the live manager.
+    void check() const;
+#endif
     int node_ = -1;
     std::uint32_t generation_ = 0;
+    friend struct RawNodes;
+    friend struct ManagerAccess;
     friend Bdd one();
     friend Bdd zero();
     friend Bdd ithVar(int);
@@ -125,6 +142,51 @@ class NodeBuilder {
     // below the variable in the order (or are constants), through ite otherwise.
     Bdd node(int index, const Bdd& low, const Bdd& high);
 };
+
+// ---- node visitor ----
+// A pointer from one node of a walk to another: the visitor's own index of the target
+// node, the label the caller gave that node when it was visited, and whether the edge
+// stands for the target's negation. An engine without complement edges never sets the
+// flag, but walkers must honour it.
+struct Edge {
+    int node;
+    int label;
+    bool complemented;
+};
+
+// One node of a walk. Indices are the visitor's own, dense and in visiting order
+// (0, 1, 2, ...); they mean nothing to the engine. A constant node has var -1, its
+// value in `value` and no children (an engine with complement edges has the one
+// constant `true` only; this one has two).
+struct VisitedNode {
+    int index;
+    int var;
+    bool value;
+    Edge thenChild;
+    Edge elseChild;
+};
+
+// Calls visit(node) once for every node of the roots (constants included), children
+// before parents: the roots in order, each walked depth-first, then-child before
+// else-child, a node visited when both its children are. The DDDMP numbering and the
+// AIGER gate order depend on this order. visit returns the node's label (the caller's
+// own number for it: a literal, a file node number), which the edges to the node carry
+// from then on, so that a walker needs no table of its own. Roots must not be null,
+// and visit must create no node. Returns the edge to each root.
+template <typename Visit>
+std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, Visit&& visit);
+
+// The visitor behind the template: one call through a function pointer per node.
+using NodeCallback = int (*)(void* context, const VisitedNode& node);
+std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, NodeCallback callback, void* context);
+
+template <typename Visit>
+std::vector<Edge> visitNodes(const std::vector<Bdd>& roots, Visit&& visit) {
+    using V = std::remove_reference_t<Visit>;
+    return visitNodes(
+        roots, [](void* context, const VisitedNode& node) -> int { return (*static_cast<V*>(context))(node); },
+        const_cast<void*>(static_cast<const void*>(&visit)));
+}
 
 Bdd one();
 Bdd zero();

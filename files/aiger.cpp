@@ -67,17 +67,10 @@ Circuit buildCircuit(const QBModel& model) {
     std::sort(outputs.begin(), outputs.end(),
               [&](int a, int b) { return model.intToExt[a] < model.intToExt[b]; });
 
-    const int falseNode = bdd::zero().id();
-    const int trueNode = bdd::one().id();
-    // Node number -> literal. The roots are held by the model's handles and nothing here
-    // creates a node, so the raw numbers stay valid for the whole walk.
-    std::vector<unsigned> litOf(model.manager ? model.manager->nodeTableSize() : 0, kUnset);
-    auto literal = [&](int node) {
-        if (node == falseNode) return 0u;
-        if (node == trueNode) return 1u;
-        return litOf[node];
-    };
-    std::vector<int> stack;
+    // The outputs' functions: constants (a null function is false) at once, the others
+    // as roots of one walk, in output order.
+    std::vector<bdd::Bdd> roots;
+    std::vector<std::size_t> rootOutput;
     for (int v : outputs) {
         c.outputExt.push_back(model.intToExt[v]);
         const bdd::Bdd& root = model.posBdd[v];
@@ -85,33 +78,20 @@ Circuit buildCircuit(const QBModel& model) {
             c.outputFn.push_back(!root.isNull() && root.isOne() ? 1u : 0u);
             continue;
         }
-        // Post-order without recursion: a node is emitted once both children have been.
-        stack.push_back(root.id());
-        while (!stack.empty()) {
-            int node = stack.back();
-            if (litOf[node] != kUnset) {
-                stack.pop_back();
-                continue;
-            }
-            int low = bdd::Bdd::lowOf(node), high = bdd::Bdd::highOf(node);
-            bool ready = true;
-            if (literal(low) == kUnset) {
-                stack.push_back(low);
-                ready = false;
-            }
-            if (literal(high) == kUnset) {
-                stack.push_back(high);
-                ready = false;
-            }
-            if (!ready) continue;
-            stack.pop_back();
-            int index = bdd::Bdd::varOf(node);
-            if (index < 1 || index > model.numUniv)
-                outcome::abnormalExit("Certificate function over a non-universal variable", __LINE__, "Aiger");
-            litOf[node] = c.ite(c.inputLitOfIndex[index], literal(high), literal(low));
-        }
-        c.outputFn.push_back(litOf[root.id()]);
+        c.outputFn.push_back(0u);
+        rootOutput.push_back(c.outputFn.size() - 1);
+        roots.push_back(root);
     }
+    if (roots.empty()) return c;
+    // Each node's label is its literal; children come before their parents.
+    auto literal = [](bdd::Edge e) { return static_cast<unsigned>(e.label) ^ (e.complemented ? 1u : 0u); };
+    std::vector<bdd::Edge> rootEdges = bdd::visitNodes(roots, [&](const bdd::VisitedNode& n) {
+        if (n.var < 0) return n.value ? 1 : 0;
+        if (n.var < 1 || n.var > model.numUniv)
+            outcome::abnormalExit("Certificate function over a non-universal variable", __LINE__, "Aiger");
+        return static_cast<int>(c.ite(c.inputLitOfIndex[n.var], literal(n.thenChild), literal(n.elseChild)));
+    });
+    for (std::size_t k = 0; k < roots.size(); ++k) c.outputFn[rootOutput[k]] = literal(rootEdges[k]);
     return c;
 }
 

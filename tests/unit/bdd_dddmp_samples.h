@@ -166,10 +166,9 @@ inline bdd::Bdd fromTruthTable(const std::string& table, int nvars) {
     return level.at(0);
 }
 
-inline bool evaluate(const bdd::Bdd& f, unsigned long assignment) {
-    int n = f.id();  // f keeps the whole graph alive
-    while (n > 1) n = (assignment >> bdd::Bdd::varOf(n)) & 1 ? bdd::Bdd::highOf(n) : bdd::Bdd::lowOf(n);
-    return n == 1;
+inline bool evaluate(bdd::Bdd f, unsigned long assignment) {
+    while (!f.isConstant()) f = (assignment >> f.var()) & 1 ? f.high() : f.low();
+    return f.isOne();
 }
 
 inline std::string truthTable(const bdd::Bdd& f, int nvars) {

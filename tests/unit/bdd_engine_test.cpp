@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 using bdd::Bdd;
 
 TEST(BddEngine, BasicOperationsAndConstants) {
@@ -109,4 +112,60 @@ TEST(BddEngine, EngineErrorsEndAsAbnormalExitsOnStandardOutput) {
             bdd::ithVar(3000000);
         },
         testing::ExitedWithCode(255), "^$");
+}
+
+TEST(BddEngine, AHandleOfAnEarlierManagerIsRefusedInDebugBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the handle generation check is compiled out of release builds";
+#else
+    Bdd kept;
+    {
+        bdd::Manager m(2);
+        kept = bdd::ithVar(1);
+    }
+    // The abnormal exit prints on standard output; nothing goes to standard error.
+    EXPECT_EXIT(
+        {
+            bdd::Manager again(2);
+            Bdd x = bdd::ithVar(0) & kept;
+        },
+        testing::ExitedWithCode(255), "^$");
+#endif
+}
+
+TEST(BddEngine, TheNodeVisitorSeesEveryNodeOnceChildrenFirst) {
+    bdd::Manager m(6);
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<Bdd> roots;
+        for (int r = 0; r < 4; ++r) {
+            Bdd f = rng() % 2 ? bdd::one() : bdd::zero();
+            for (int step = 0; step < 6; ++step) {
+                Bdd x = bdd::ithVar(static_cast<int>(rng() % 6));
+                f = rng() % 2 ? (f & x) | ((!f) & (!x)) : f ^ (x & bdd::ithVar(static_cast<int>(rng() % 6)));
+            }
+            roots.push_back(f);
+        }
+        roots.push_back(roots[0]);
+        // Rebuilding each visited node from its children gives back the roots, and no
+        // two visited nodes are the same function.
+        std::vector<Bdd> fn;
+        auto edge = [&fn](bdd::Edge e) { return e.complemented ? !fn.at(e.node) : fn.at(e.node); };
+        std::vector<bdd::Edge> rootEdges = bdd::visitNodes(roots, [&](const bdd::VisitedNode& n) {
+            EXPECT_EQ(n.index, static_cast<int>(fn.size()));
+            if (n.var < 0) {
+                fn.push_back(n.value ? bdd::one() : bdd::zero());
+            } else {
+                EXPECT_LT(n.thenChild.node, n.index);
+                EXPECT_LT(n.elseChild.node, n.index);
+                EXPECT_EQ(n.thenChild.label, 1000 + n.thenChild.node);  // the label given back
+                fn.push_back(bdd::ite(bdd::ithVar(n.var), edge(n.thenChild), edge(n.elseChild)));
+            }
+            return 1000 + n.index;
+        });
+        ASSERT_EQ(rootEdges.size(), roots.size());
+        for (std::size_t k = 0; k < roots.size(); ++k) EXPECT_EQ(edge(rootEdges[k]), roots[k]);
+        for (std::size_t a = 0; a < fn.size(); ++a)
+            for (std::size_t b = a + 1; b < fn.size(); ++b) EXPECT_NE(fn[a], fn[b]);
+    }
 }
