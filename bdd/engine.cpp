@@ -130,16 +130,30 @@ int engineMethodFor(int cuddMethod) {
     return BDD_REORDER_NONE;
 }
 
-Manager::Manager(int numVars) {
+namespace {
+
+// Fixed operator caches: with a cache ratio BuDDy resizes its caches when the node
+// table grows in the middle of an operation, while the operation still holds a
+// pointer into the old cache (heap corruption, seen as crashes in the collector).
+// Their size, measured on building and combining a 3M-node forest (bench_hard):
+// 64K entries 15.6 s, 256K 12.4 s, 1M 9.2 s; each step costs four times the memory
+// of six caches of 24-byte entries (9, 38, 150 MB). Clearing 256K-entry caches costs a
+// small instance more than all its work (1,000 logs of a few KB: 26.2 s against 6.9 s
+// with 16K entries), so they are sized from the input: an entry per 16 bytes of it,
+// a power of two between 16K and 256K.
+int cacheEntriesFor(long inputBytes) {
+    constexpr int kSmallest = 1 << 14, kLargest = 1 << 18;
+    if (inputBytes < 0) return kLargest;
+    int entries = kSmallest;
+    while (entries < kLargest && static_cast<long>(entries) * 16 < inputBytes) entries *= 2;
+    return entries;
+}
+
+}  // namespace
+
+Manager::Manager(int numVars, long inputBytes) {
     if (g_current) outcome::abnormalExit("Second BDD manager", __LINE__, "BddEngine");
-    // Fixed operator caches: with a cache ratio BuDDy resizes its caches when the node
-    // table grows in the middle of an operation, while the operation still holds a
-    // pointer into the old cache (heap corruption, seen as crashes in the collector).
-    // Their size, measured on building and combining a 3M-node forest (bench_hard):
-    // 64K entries 15.6 s, 256K 12.4 s, 1M 9.2 s; each step costs four times the memory
-    // of six caches of 24-byte entries (9, 38, 150 MB). 256K keeps a small run small.
-    constexpr int kCacheEntries = 1 << 18;
-    if (bdd_init(1 << 16, kCacheEntries) < 0) outcome::memout();
+    if (bdd_init(1 << 16, cacheEntriesFor(inputBytes)) < 0) outcome::memout();
     // bdd_init puts BuDDy's own handler back (message on standard error, exit 1).
     bdd_error_hook(onError);
     bdd_gbc_hook(silentGbc);

@@ -25,7 +25,9 @@ class Bdd;
 // on demand at the bottom of the order, as the DDDMP loader of the reference library does.
 class Manager {
   public:
-    explicit Manager(int numVars);
+    // inputBytes: the size of the file the BDDs come from, which sizes the operator
+    // caches (small inputs, small caches); -1 when there is none or it is unknown.
+    explicit Manager(int numVars, long inputBytes = -1);
     ~Manager();
     Manager(const Manager&) = delete;
     Manager& operator=(const Manager&) = delete;

@@ -10,6 +10,7 @@
 
 #include "certificate/reconstruct.h"
 #include "inputs/aiger_reader.h"
+#include "inputs/input_kinds.h"
 #include "inputs/qdimacs_reader.h"
 
 namespace {
@@ -101,7 +102,7 @@ ModelResult certificateFromCircuit(const std::string& circuitPath, const std::st
     const long maxVar = static_cast<long>(n.kind.size()) - 1;
 
     auto model = newReplayModel(formulaPath, static_cast<int>(n.order.size()), n.universals, n.order,
-                                static_cast<int>(maxVar));
+                                static_cast<int>(maxVar), inputs::fileBytes(circuitPath));
     std::vector<bdd::Bdd> value(c.maxVar + 1);
     value[0] = bdd::zero();
     for (std::size_t k = 0; k < c.inputs.size(); ++k) {

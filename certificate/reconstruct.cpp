@@ -319,13 +319,13 @@ struct ManagerInstalled {
 }  // namespace
 
 std::unique_ptr<QBModel> newReplayModel(const std::string& formula, int numVars, const std::vector<int>& universals,
-                                        const std::vector<int>& intToExt, int maxExtVar) {
+                                        const std::vector<int>& intToExt, int maxExtVar, long inputBytes) {
     int numUniv = static_cast<int>(universals.size()) - 1;
     if (numUniv < 0) numUniv = 0;
     auto model = std::make_unique<QBModel>();
     QBModel& m = *model;
     m.formula = formula;
-    m.manager = std::make_unique<bdd::Manager>(numUniv);
+    m.manager = std::make_unique<bdd::Manager>(numUniv, inputBytes);
     allocateModelTables(m, numVars, numUniv, maxExtVar, true);
     for (int i = 0; i < numVars && i < static_cast<int>(intToExt.size()); ++i) {
         int e = intToExt[i];
@@ -357,7 +357,7 @@ std::unique_ptr<QBModel> reconstructModel(LogReader& reader, const ReconstructOp
     double start = clocks::checkMicros();
 
     std::unique_ptr<QBModel> model = newReplayModel(logFormula(reader), logNumVars(reader), logUniversals(reader),
-                                                    logIntToExt(reader), logMaxExt(reader));
+                                                    logIntToExt(reader), logMaxExt(reader), logFileBytes(reader));
     model->dddmpMode = logBinary(reader) ? 'B' : 'A';
     bdd::Manager& manager = *model->manager;
     if (options.reorderMethod == 1) {

@@ -26,8 +26,10 @@ std::unique_ptr<QBModel> reconstructModel(LogReader& reader, const ReconstructOp
 // own manager (numUniv variables; universal k is engine variable k), the logical zero
 // in every posBdd/negBdd slot, universals[1..U] numbered 1..U, the rest existential.
 // universals has U + 1 entries (slot 0 unused), intToExt numVars entries.
+// inputBytes: the size of the file the certificate is built from (sizes the engine's
+// caches; -1: unknown).
 std::unique_ptr<QBModel> newReplayModel(const std::string& formula, int numVars, const std::vector<int>& universals,
-                                        const std::vector<int>& intToExt, int maxExtVar);
+                                        const std::vector<int>& intToExt, int maxExtVar, long inputBytes = -1);
 
 // What replaying one entry gave: the entry was replayed, it contradicts the certificate
 // so far, or it is malformed and fault is the reader status that describes it (the

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "certificate/reconstruct.h"
+#include "inputs/input_kinds.h"
 #include "inputs/qdimacs_reader.h"
 #include "inputs/qrp_reader.h"
 #include "outcomes/clocks.h"
@@ -617,7 +618,8 @@ ModelResult extractFromTrace(const std::string& tracePath, const std::string& fo
     trace = qrp::Trace();
     std::vector<int> intToExt(static_cast<std::size_t>(maxVar) + 1);
     for (int v = 0; v <= maxVar; ++v) intToExt[v] = v;
-    std::unique_ptr<QBModel> model = newReplayModel(formulaPath, maxVar + 1, order.universals, intToExt, maxVar);
+    std::unique_ptr<QBModel> model =
+        newReplayModel(formulaPath, maxVar + 1, order.universals, intToExt, maxVar, inputs::fileBytes(tracePath));
     model->solver = "DepQBF";
     if (options.reorderMethod != 1) {
         model->manager->enableReordering(options.reorderMethod);

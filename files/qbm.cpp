@@ -10,6 +10,7 @@
 
 #include "bdd/dddmp.h"
 #include "files/output_file.h"
+#include "inputs/input_kinds.h"
 
 namespace {
 
@@ -208,7 +209,7 @@ ModelResult QbmReader::run() {
     for (long e : existentials) maxExt = std::max(maxExt, e);
 
     auto model = std::make_unique<QBModel>();
-    model->manager = std::make_unique<bdd::Manager>(numUniv + 1);
+    model->manager = std::make_unique<bdd::Manager>(numUniv + 1, inputs::fileBytes(path_));
     int numVars = numExist + numUniv + 1;
     allocateModelTables(*model, numVars, numUniv, static_cast<int>(maxExt), false);
     model->formula = formula;

@@ -128,6 +128,11 @@ bool formulaExists(const std::string& path) {
 
 bool formulaUnreadable(const std::string& path) { return formulaNamed(path) && isDirectory(path); }
 
+long fileBytes(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
 std::string logToQbmName(const std::string& logName) {
     std::size_t at = logName.find(".Tobrin.log");
     return logName.substr(0, at) + ".qbm";

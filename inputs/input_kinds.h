@@ -30,6 +30,8 @@ bool formulaExists(const std::string& path);
 // A path named as a formula that is there but can never be read as one (a directory):
 // unlike a missing formula, the certificate cannot be said verified against it.
 bool formulaUnreadable(const std::string& path);
+// The size of a file in bytes; -1 when it cannot be told.
+long fileBytes(const std::string& path);
 
 // dir/f.Tobrin.log -> dir/f.qbm (cut at the first ".Tobrin.log").
 std::string logToQbmName(const std::string& logName);

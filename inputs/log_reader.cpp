@@ -886,6 +886,7 @@ Status logError(const LogReader& r) { return logIsError(r) ? Status::failure(log
 void logSetStatus(LogReader& r, int status) { r.status = status; }
 
 const std::string& logFormula(const LogReader& r) { return r.formula; }
+long logFileBytes(const LogReader& r) { return r.in.size; }
 int logNumVars(const LogReader& r) { return r.numVars; }
 int logNumUniv(const LogReader& r) { return r.numUniv; }
 const std::vector<int>& logUniversals(const LogReader& r) { return r.universals; }

@@ -120,6 +120,7 @@ Status logError(const LogReader& r);
 void logSetStatus(LogReader& r, int status);
 
 const std::string& logFormula(const LogReader& r);
+long logFileBytes(const LogReader& r);  // the size of the log when it was opened
 int logNumVars(const LogReader& r);          // N: internal slots, slot 0 included
 int logNumUniv(const LogReader& r);          // U
 const std::vector<int>& logUniversals(const LogReader& r);  // U + 1 entries, slot 0 = 0
