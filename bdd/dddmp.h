@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bdd/engine.h"
+#include "outcomes/status.h"
 
 namespace dddmp {
 
@@ -26,11 +27,8 @@ struct StoreOptions {
 // Writes one dump of the roots (no null root) to the stream. False when writing failed.
 bool storeArray(std::FILE* fp, const std::vector<bdd::Bdd>& roots, const StoreOptions& options);
 
-struct LoadResult {
-    bool ok = false;
-    std::vector<bdd::Bdd> roots;  // in file order, each holding its own reference
-    std::string error;            // what was wrong, when !ok
-};
+// The roots in file order, each holding its own reference, or what was wrong.
+using LoadResult = Result<std::vector<bdd::Bdd>>;
 
 // Reads one dump from the stream's position (leading white space and '#' lines are
 // skipped), matching variables by ids and roots by list, and leaves the stream just

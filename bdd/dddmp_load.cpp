@@ -56,7 +56,7 @@ class Loader {
     bool textNodes();
     bool binaryNodes();
     bool endLine();
-    bool build(LoadResult& result);
+    std::vector<bdd::Bdd> build();
 
     std::FILE* fp_;
     char wantMode_;
@@ -366,7 +366,7 @@ bool Loader::endLine() {
     return true;
 }
 
-bool Loader::build(LoadResult& result) {
+std::vector<bdd::Bdd> Loader::build() {
     // Support position p is the variable whose .permids value has rank p.
     std::vector<int> order(static_cast<std::size_t>(nsupp_));
     for (long j = 0; j < nsupp_; ++j) order[j] = static_cast<int>(j);
@@ -416,21 +416,15 @@ bool Loader::build(LoadResult& result) {
         if (need[i] & 1) plain[i] = builder.node(index, value(else_[i], 0), value(then_[i], 0));
         if (need[i] & 2) negated[i] = builder.node(index, value(else_[i], 1), value(then_[i], 1));
     }
-    result.roots.reserve(rootIds_.size());
-    for (int r : rootIds_) result.roots.push_back(value(r, 0));
-    return true;
+    std::vector<bdd::Bdd> roots;
+    roots.reserve(rootIds_.size());
+    for (int r : rootIds_) roots.push_back(value(r, 0));
+    return roots;
 }
 
 LoadResult Loader::run() {
-    LoadResult result;
-    if (!header()) {
-        result.error = error_;
-        return result;
-    }
-    auto bad = [&](std::string text) {
-        result.error = std::move(text);
-        return result;
-    };
+    auto bad = [](std::string text) { return LoadResult(Status::failure(std::move(text))); };
+    if (!header()) return bad(error_);
     if (!mode_) return bad("no .mode in the header");
     if ((wantMode_ == 'A' || wantMode_ == 'B') && wantMode_ != mode_)
         return bad(std::string("dump has .mode ") + mode_ + ", expected " + wantMode_);
@@ -468,9 +462,7 @@ LoadResult Loader::run() {
     then_.push_back(0);
     else_.push_back(0);
     if (!(mode_ == 'A' ? textNodes() : binaryNodes()) || !endLine()) return bad(error_);
-    build(result);
-    result.ok = true;
-    return result;
+    return build();
 }
 
 }  // namespace
@@ -478,11 +470,7 @@ LoadResult Loader::run() {
 LoadResult loadArray(std::FILE* fp, char mode) { return loadArray(fp, mode, -1); }
 
 LoadResult loadArray(std::FILE* fp, char mode, long streamSize) {
-    if (!fp) {
-        LoadResult result;
-        result.error = "no stream";
-        return result;
-    }
+    if (!fp) return Status::failure("no stream");
     Loader loader(fp, mode, streamSize);
     return loader.run();
 }

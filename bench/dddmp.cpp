@@ -50,14 +50,14 @@ int main() {
         auto start = std::chrono::steady_clock::now();
         dddmp::LoadResult r = dddmp::loadArray(files[m], modes[m]);
         double t = seconds(start);
-        if (!r.ok) {
-            std::printf("load failed: %s\n", r.error.c_str());
+        if (!r.ok()) {
+            std::printf("load failed: %s\n", r.message().c_str());
             return 1;
         }
         // The engine has no complement edges: a file node used in both polarities
         // becomes two engine nodes.
         std::printf("load  %c: %8.3f s  %12.0f nodes/s  (%d roots, %.0f engine nodes/s)\n", modes[m], t, nodes / t,
-                    static_cast<int>(r.roots.size()), static_cast<double>(manager.liveNodes()) / t);
+                    static_cast<int>(r->size()), static_cast<double>(manager.liveNodes()) / t);
         std::fclose(files[m]);
     }
     std::fflush(stdout);

@@ -307,8 +307,8 @@ int dddmpShapes(bool small) {
         double start = now();
         dddmp::LoadResult r = dddmp::loadArray(files[m], modes[m]);
         double t = now() - start;
-        if (!r.ok) {
-            std::printf("load failed: %s\n", r.error.c_str());
+        if (!r.ok()) {
+            std::printf("load failed: %s\n", r.message().c_str());
             ++failures;
         }
         row(std::string("dddmp load ") + (modes[m] == 'B' ? "binary" : "text") + ", " + std::to_string(nodes) + " nodes",

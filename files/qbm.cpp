@@ -237,25 +237,25 @@ ModelResult QbmReader::run() {
     }
 
     dddmp::LoadResult loaded = dddmp::loadArray(fp_, mode);
-    if (!loaded.ok) return Status::failure("bad forest: " + loaded.error);
+    if (!loaded.ok()) return Status::failure("bad forest: " + loaded.message());
     // The first 2E roots are the certificate; a forest with more carries extra roots,
     // which are dropped. Too few cannot make a certificate.
-    if (loaded.roots.size() < 2 * static_cast<std::size_t>(numExist))
-        return Status::failure("the forest has " + std::to_string(loaded.roots.size()) + " roots for " +
+    if (loaded->size() < 2 * static_cast<std::size_t>(numExist))
+        return Status::failure("the forest has " + std::to_string(loaded->size()) + " roots for " +
                                std::to_string(numExist) + " existentials");
-    loaded.roots.resize(2 * static_cast<std::size_t>(numExist));
+    loaded->resize(2 * static_cast<std::size_t>(numExist));
     // Every function must be one of the universals alone.
     std::vector<int> universalIndices;
     for (int k = 1; k <= numUniv; ++k) universalIndices.push_back(k);
     bdd::Bdd all = bdd::positiveCube(std::move(universalIndices));
-    for (const bdd::Bdd& root : loaded.roots) {
+    for (const bdd::Bdd& root : *loaded) {
         if (!bdd::exist(root, all).isConstant())
             return Status::failure("the forest uses variables that are no universals");
     }
-    model->nodeCount = dddmp::sharingSize(loaded.roots);
+    model->nodeCount = dddmp::sharingSize(*loaded);
     for (int k = 1; k <= numExist; ++k) {
-        model->posBdd[k] = std::move(loaded.roots[2 * (k - 1)]);
-        model->negBdd[k] = std::move(loaded.roots[2 * (k - 1) + 1]);
+        model->posBdd[k] = std::move((*loaded)[2 * (k - 1)]);
+        model->negBdd[k] = std::move((*loaded)[2 * (k - 1) + 1]);
     }
     for (int v = numExist + 1; v < numVars; ++v) {
         model->posBdd[v] = bdd::zero();

@@ -520,15 +520,15 @@ bool loadRoots(LogReader& r, std::size_t need, std::vector<bdd::Bdd>& roots) {
     dddmp::LoadResult loaded = dddmp::loadArray(in.dumps, static_cast<char>(r.mode), in.size);
     long after = std::ftell(in.dumps);
     in.pos = after < 0 ? in.size : after;
-    if (!loaded.ok) {
+    if (!loaded.ok()) {
         setStatus(r, LOG_BAD_BDD);
         return false;
     }
-    if (loaded.roots.size() < need) {
+    if (loaded->size() < need) {
         setStatus(r, LOG_FEW_ROOTS);
         return false;
     }
-    roots = std::move(loaded.roots);
+    roots = std::move(*loaded);
     return true;
 }
 

@@ -22,9 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!fp) return;
         dddmp::LoadResult result = dddmp::loadArray(fp, mode);
         std::fclose(fp);
-        if (result.ok) {
+        if (result.ok()) {
             // What the loader hands out must be usable: count the shared nodes.
-            (void)dddmp::sharingSize(result.roots);
+            (void)dddmp::sharingSize(*result);
         }
     });
     return 0;

@@ -288,12 +288,12 @@ TEST_F(Eval, TextModeBddDumpsNameTheUniversalsSoThatTheyLoadBack) {
     std::FILE* fp = fmemopen(data.data(), data.size(), "rb");
     dddmp::LoadResult loaded = dddmp::loadArray(fp, 'A');
     std::fclose(fp);
-    ASSERT_TRUE(loaded.ok) << loaded.error;
+    ASSERT_TRUE(loaded.ok()) << loaded.message();
     bdd::Bdd a = bdd::ithVar(1), b = bdd::ithVar(2);
-    ASSERT_EQ(loaded.roots.size(), 3u);
-    EXPECT_EQ(loaded.roots[0], a);
-    EXPECT_EQ(loaded.roots[1], a & b);
-    EXPECT_EQ(loaded.roots[2], (!a) & (!b));
+    ASSERT_EQ(loaded->size(), 3u);
+    EXPECT_EQ((*loaded)[0], a);
+    EXPECT_EQ((*loaded)[1], a & b);
+    EXPECT_EQ((*loaded)[2], (!a) & (!b));
 }
 
 TEST_F(Eval, ADumpThatCannotBeWrittenIsReportedAsAFailure) {

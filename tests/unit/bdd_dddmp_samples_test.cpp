@@ -62,15 +62,15 @@ TEST(DddmpSamples, EverySampleLoadsToItsTruthTablesAndEndsAtTheEnd) {
             File fp = openRead(samplesDir() + file);
             ASSERT_TRUE(fp) << file;
             dddmp::LoadResult r = dddmp::loadArray(fp.get(), want);
-            ASSERT_TRUE(r.ok) << file << ": " << r.error;
-            expectTables(side, r.roots, file);
+            ASSERT_TRUE(r.ok()) << file << ": " << r.message();
+            expectTables(side, *r, file);
             EXPECT_EQ(std::ftell(fp.get()), side["file_bytes"].integer()) << file;
             EXPECT_EQ(manager.size(), largest + 1) << file;
         }
         File fp = openRead(samplesDir() + file);
         dddmp::LoadResult wrong = dddmp::loadArray(fp.get(), mode == 'A' ? 'B' : 'A');
-        EXPECT_FALSE(wrong.ok) << file;
-        EXPECT_FALSE(wrong.error.empty()) << file;
+        EXPECT_FALSE(wrong.ok()) << file;
+        EXPECT_FALSE(wrong.message().empty()) << file;
     }
 }
 
@@ -84,8 +84,8 @@ TEST(DddmpSamples, LoadingIntoAnotherOrderGivesTheSameFunctions) {
         manager.setOrder(reversed);
         File fp = openRead(samplesDir() + file);
         dddmp::LoadResult r = dddmp::loadArray(fp.get(), 'D');
-        ASSERT_TRUE(r.ok) << file << ": " << r.error;
-        expectTables(side, r.roots, file);
+        ASSERT_TRUE(r.ok()) << file << ": " << r.message();
+        expectTables(side, *r, file);
         EXPECT_EQ(manager.levelOf(0), n - 1);
     }
 }
@@ -116,13 +116,13 @@ TEST(DddmpSamples, ConcatenatedDumpsLoadInTurn) {
     for (int k = 0; k < 4; ++k) {
         bdd::Manager manager(0);
         dddmp::LoadResult r = dddmp::loadArray(fp.get(), 'D');
-        ASSERT_TRUE(r.ok) << "dump " << k << ": " << r.error;
-        expectTables(side["dumps"][k], r.roots, "dump " + std::to_string(k));
+        ASSERT_TRUE(r.ok()) << "dump " << k << ": " << r.message();
+        expectTables(side["dumps"][k], *r, "dump " + std::to_string(k));
         EXPECT_EQ(std::ftell(fp.get()), ends[k]);
     }
     bdd::Manager manager(0);
     dddmp::LoadResult past = dddmp::loadArray(fp.get(), 'D');
-    EXPECT_FALSE(past.ok);
+    EXPECT_FALSE(past.ok());
 }
 
 TEST(DddmpSamples, ConcatenatedStoresGiveTheSameBytes) {

@@ -38,7 +38,7 @@ std::vector<std::string> lines(const std::string& text) {
 struct LoadedDump {
     std::vector<std::string> comments;
     std::string data;
-    dddmp::LoadResult result;
+    dddmp::LoadResult result = Status::failure("not loaded");
 };
 
 LoadedDump loadDump(const std::string& path) {
@@ -131,12 +131,12 @@ TEST_F(DumpFixture, OneFileBddDumpsLoadBackIntoTheSameFunctionsInBothModes) {
             EXPECT_EQ(d.comments[1], "c QBModel: " + base);
             EXPECT_EQ(d.comments[2], "c Expression: " + listText(*list, -1, true));
             EXPECT_EQ(d.comments[3], "c");
-            ASSERT_TRUE(d.result.ok) << d.result.error;
+            ASSERT_TRUE(d.result.ok()) << d.result.message();
             std::vector<bdd::Bdd> roots;
             std::vector<std::string> names;
             expCollectRoots(cert->model, *list, roots, names);
-            ASSERT_EQ(d.result.roots.size(), roots.size());
-            for (std::size_t k = 0; k < roots.size(); ++k) EXPECT_EQ(d.result.roots[k], roots[k]) << "root " << k;
+            ASSERT_EQ(d.result->size(), roots.size());
+            for (std::size_t k = 0; k < roots.size(); ++k) EXPECT_EQ((*d.result)[k], roots[k]) << "root " << k;
             EXPECT_NE(d.data.find(".dd " + base + "\n"), std::string::npos);
             std::string rootnames = ".rootnames";
             for (const std::string& n : names) rootnames += " " + n;
@@ -189,10 +189,10 @@ TEST_F(DumpFixture, PerExpressionBddDumpsHoldBothRootsOrANoteForConstants) {
                 EXPECT_EQ(text.substr(text.size() - note.size()), note);
                 EXPECT_EQ(text.find(".ver"), std::string::npos);
             } else {
-                ASSERT_TRUE(d.result.ok) << d.result.error;
-                ASSERT_EQ(d.result.roots.size(), 2u);
-                EXPECT_EQ(d.result.roots[0], v.trueBdd);
-                EXPECT_EQ(d.result.roots[1], v.falseBdd);
+                ASSERT_TRUE(d.result.ok()) << d.result.message();
+                ASSERT_EQ(d.result->size(), 2u);
+                EXPECT_EQ((*d.result)[0], v.trueBdd);
+                EXPECT_EQ((*d.result)[1], v.falseBdd);
                 std::string e = listText(*list, k, false);
                 EXPECT_NE(d.data.find(".rootnames " + e + " !" + e + "\n"), std::string::npos);
                 if (mode == 'A') expectNamedTextNodes(d.data);
