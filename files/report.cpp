@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -30,10 +31,6 @@ int countVariables(const char* line) {
     }
     return count;
 }
-
-}  // namespace
-
-namespace {
 
 std::string unshardedName(const std::string& formulaPath) {
     std::size_t slash = formulaPath.rfind('/');
