@@ -12,7 +12,7 @@ struct Named {
     const char* name;
 };
 constexpr Named kNames[] = {
-    {True, "TRUE"},           {False, "FALSE"},     {Timeout, "TIMEOUT"},
+    {True, "TRUE"},           {Refuted, "REFUTED"}, {False, "FALSE"},     {Timeout, "TIMEOUT"},
     {Undecided, "UNDECIDED"}, {InstanceCount, "INSTANCE COUNT"},
     {Error, "ERROR"},         {IoError, "IO ERROR"}, {CmdlineError, "CMDLINE ERROR"},
     {ParseError, "PARSE ERROR"}, {Crash, "CRASH"},   {Memout, "MEMOUT"},

@@ -4,8 +4,9 @@
 namespace outcome {
 
 enum Code : int {
-    True = 10,
-    False = 20,
+    True = 10,     // a true formula's certificate holds
+    Refuted = 11,  // a false formula's countermodel holds
+    False = 20,    // the certificate or countermodel does not hold
     Timeout = 30,
     Undecided = 40,
     InstanceCount = 100,

@@ -31,10 +31,11 @@ bool isInstance(const std::string& path) {
     return settings().check ? inputs::isQbmFile(path) : isSolverOutput(path);
 }
 
-bool isSuccess(int code) { return code == outcome::True; }
+// A certificate that holds, of a true formula or (a countermodel) of a false one.
+bool isSuccess(int code) { return code == outcome::True || code == outcome::Refuted; }
 
 void outcomeName(char* buffer, int code) {
-    const char* word = code == outcome::True ? "VALID" : code == outcome::False ? "INVALID" : "PROBLEMS";
+    const char* word = isSuccess(code) ? "VALID" : code == outcome::False ? "INVALID" : "PROBLEMS";
     std::snprintf(buffer, kOutcomeNameSize, "%s", word);
 }
 
