@@ -1,5 +1,6 @@
 // The certificate: for every existential variable, the universal scenarios in which it
-// is true and those in which it is false, as BDDs of one manager.
+// is true and those in which it is false, as BDDs of one manager. A countermodel, the
+// certificate of a false formula, is the same record with the quantifiers' roles swapped.
 #pragma once
 
 #include <memory>
@@ -7,12 +8,25 @@
 #include <vector>
 
 #include "bdd/engine.h"
+#include "certificate/function_circuit.h"
 #include "outcomes/status.h"
+
+// Which answer a certificate proves. True: every existential has two BDDs over the
+// universals quantified before it. False (a countermodel): every universal has two BDDs
+// over the existentials quantified before it.
+enum class Polarity { True, False };
 
 // Variable numbers: external numbers are the formula's; internal numbers 1..numVars-1
 // are the solver log's (slot 0 of every table holds no variable). Universals carry a BDD
 // index 1..numUniv, the engine index of their variable; BDD variable 0 stands for none.
+//
+// The tables are named for a true formula's certificate. In a countermodel the roles
+// swap and everything that works on the tables serves it unchanged: univVar, univIndex
+// and numUniv hold the functions' inputs (the existentials, as BDD variables), existVar,
+// existPos and numExist the variables that have functions (the universals), and posBdd
+// and negBdd give each universal the existential scenarios in which it is true or false.
 struct QBModel {
+    Polarity polarity = Polarity::True;
     std::string formula;
     // The DDDMP mode of the file the certificate came from ('A' text, 'B' binary); its
     // files are written in the same mode.
@@ -41,7 +55,20 @@ struct QBModel {
     double reconstructionTime = 0.0;
     double consistencyTime = 0.0;
     double validityTime = 0.0;
+    // The functions as an and-inverter graph over the inputs, where the certificate came
+    // from a proof or a circuit (null otherwise): a countermodel's check encodes it when
+    // it is smaller than the BDDs.
+    std::shared_ptr<const FunctionCircuit> circuit;
+    // Why the functions have no BDDs (empty when they have): a countermodel too large for
+    // BDDs is still checked through its circuit, and every step that needs BDDs says this.
+    std::string noBdds;
 
+    bool countermodel() const { return polarity == Polarity::False; }
+    // The quantifier of the functions' inputs ("universal" in a true formula's
+    // certificate) and that of the variables with functions ("existential").
+    const char* inputQuantifier() const { return countermodel() ? "existential" : "universal"; }
+    const char* functionQuantifier() const { return countermodel() ? "universal" : "existential"; }
+    // An input variable of the functions (a universal of a true formula's certificate).
     bool isUniversal(int v) const { return univIndex[v] != 0; }
     // Kept by stripping (every variable is, before stripping has run).
     bool keeps(int v) const {
