@@ -102,25 +102,17 @@ std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bo
     return model;
 }
 
-// The formula a certificate records, as found: a relative path is looked up from the
-// working directory first and then from the directory of the input it came from.
-std::string recordedFormula(const std::string& recorded, const std::string& inputPath) {
-    if (recorded.empty() || recorded[0] == '/' || inputs::formulaExists(recorded)) return recorded;
-    std::size_t slash = inputPath.rfind('/');
-    if (slash == std::string::npos) return recorded;
-    std::string beside = inputPath.substr(0, slash + 1) + recorded;
-    return inputs::formulaExists(beside) ? beside : recorded;
-}
-
 // Steps 5 and 6: the checks and, for a consistent certificate, the final reordering.
 // Returns the valid flag.
-bool certify(QBModel& model, const std::string& formulaPath) {
+// A trace or circuit was read against its formula, which is then part of the certificate:
+// it is checked whatever the formula's name.
+bool certify(QBModel& model, const std::string& formulaPath, bool formulaRead) {
     if (!certification::consistencyCheck(model, steps::display())) {
         steps::closeWithShare("\nCertificate is INCONSISTENT");
         return false;
     }
     bool valid = true;
-    if (!inputs::formulaExists(formulaPath) && !inputs::formulaUnreadable(formulaPath)) {
+    if (!formulaRead && !inputs::formulaExists(formulaPath) && !inputs::formulaUnreadable(formulaPath)) {
         steps::close("Verification skipped, cannot parse \"" + formulaPath + "\"");
     } else if (!settings().check) {
         steps::close("Verification skipped as requested");
@@ -172,13 +164,19 @@ struct Dumps {
 };
 
 Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath, bool logIsTraceOrCircuit,
-                int evaluated) {
+                const std::string& formulaPath, int evaluated) {
     Dumps result;
     const Settings& s = settings();
     auto deriveQbm = [&] {
         if (qbmPath.empty())
             qbmPath = logIsTraceOrCircuit ? inputs::certificateInputToQbmName(logPath) : inputs::logToQbmName(logPath);
     };
+    // The files written from a trace or circuit name its formula as seen from their own
+    // directory, so that a later run finds it from anywhere.
+    if (logIsTraceOrCircuit) {
+        deriveQbm();
+        model.formula = inputs::relativeTo(formulaPath, qbmPath);
+    }
     steps::open("Dump to file:");
     if (s.dumpQbmBdd) {
         deriveQbm();
@@ -236,11 +234,14 @@ int processInstance(const std::string& path) {
     bool solverOutput = trace || circuit;
     std::string logPath = solverOutput || inputs::isLogFile(path) ? path : "";
     std::string qbmPath = logPath.empty() && inputs::isQbmFile(path) ? path : "";
-    std::string formulaPath = settings().qbfPath;
+    std::string formulaPath = inputs::resolveFormula(settings().qbfPath, path);
     bool logInput = !logPath.empty();
     if (!logInput && qbmPath.empty()) {
-        steps::open("Certification");
-        steps::close("Error: \"" + path + "\" is neither a solver log, a proof trace, a Skolem circuit nor a QBM file");
+        bool named = inputs::isCertificateInputNamed(path);
+        steps::open(named ? "Model extraction and certification." : "Certification");
+        steps::close("Error: \"" + path + "\"" +
+                     (named ? ": " + inputs::notAnInput(path)
+                            : " is neither a solver log, a proof trace, a Skolem circuit nor a QBM file"));
         return outcome::Error;
     }
     if (solverOutput && formulaPath.empty()) formulaPath = inputs::formulaBeside(path);
@@ -256,15 +257,15 @@ int processInstance(const std::string& path) {
         // (after the dumps), so that a failed write never loses the certificate.
         if (!anyQbmDump()) setDumpQbmBdd(1);
     }
-    if (formulaPath.empty()) formulaPath = recordedFormula(model->formula, path);
+    if (formulaPath.empty()) formulaPath = inputs::resolveFormula(model->formula, path);
     if (!settings().expressions && settings().expressionFile.empty()) setCheck(1);
 
-    bool valid = certify(*model, formulaPath);
+    bool valid = certify(*model, formulaPath, solverOutput);
     int evaluated = expEvaluationStage(*model);
     stripVariables(*model, settings().varLow, settings().varHigh, steps::display());
 
     Dumps dumps;
-    if (logInput || anyDump()) dumps = dumpFiles(*model, qbmPath, logPath, solverOutput, evaluated);
+    if (logInput || anyDump()) dumps = dumpFiles(*model, qbmPath, logPath, solverOutput, formulaPath, evaluated);
 
     if (logInput && settings().removeLog) {
         if (dumps.qbmWritten) {
