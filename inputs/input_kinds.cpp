@@ -84,7 +84,9 @@ bool isLogFile(const std::string& path) {
 }
 
 bool isQbmFile(const std::string& path) {
-    return named(path, ".qbm") && bannerToken(path, "# QBM file, %1023s\n", "1.3");
+    // 1.4 is the version of countermodels' files.
+    return named(path, ".qbm") &&
+           (bannerToken(path, "# QBM file, %1023s\n", "1.3") || bannerToken(path, "# QBM file, %1023s\n", "1.4"));
 }
 
 namespace {

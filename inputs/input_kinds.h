@@ -14,7 +14,8 @@ bool endsWithSuffix(const std::string& name, const std::string& suffix);
 
 // A ".Tobrin.log" name whose first line reads "# Tobrin log file...".
 bool isLogFile(const std::string& path);
-// A ".qbm" name whose first line reads "# QBM file, 1.3".
+// A ".qbm" name whose first line reads "# QBM file, 1.3" (a certificate) or "# QBM file,
+// 1.4" (a file that names its polarity: a countermodel).
 bool isQbmFile(const std::string& path);
 // A ".qrp" or ".qrp.gz" name whose first bytes read "p qrp " (ASCII) or "p bqrp "
 // (binary), after decompression for a gzip file: a proof trace.

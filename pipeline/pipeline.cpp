@@ -99,6 +99,10 @@ std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bo
     std::unique_ptr<QBModel> model = std::move(*built);
     if (!trace && model->solver == "Tobrin") model->solver = "AIGER";
     if (model->formula.empty()) model->formula = formulaPath;
+    // A countermodel's outermost universals, whose values the QDC file gives.
+    if (model->countermodel())
+        if (Result<qdimacs::HeadPrefix> prefix = qdimacs::readPrefix(formulaPath); prefix)
+            markOutermostFunctions(*model, prefix->blocks);
     return model;
 }
 
@@ -107,8 +111,9 @@ std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bo
 // A trace or circuit was read against its formula, which is then part of the certificate:
 // it is checked whatever the formula's name.
 bool certify(QBModel& model, const std::string& formulaPath, bool formulaRead) {
+    const std::string noun = model.countermodel() ? "Countermodel" : "Certificate";
     if (!certification::consistencyCheck(model, steps::display())) {
-        steps::closeWithShare("\nCertificate is INCONSISTENT");
+        steps::closeWithShare("\n" + noun + " is INCONSISTENT");
         return false;
     }
     bool valid = true;
@@ -118,14 +123,14 @@ bool certify(QBModel& model, const std::string& formulaPath, bool formulaRead) {
         steps::close("Verification skipped as requested");
     } else if (certification::FailingClause failing;
                certification::validityCheck(model, formulaPath, steps::display(), &failing)) {
-        steps::closeWithShare("Certificate is VALID");
+        steps::closeWithShare(noun + " is VALID");
     } else {
         // The first failing clause is drawn into the working directory.
         if (!failing.satisfied.isNull()) {
             Status drawn = writeClauseDot(failing.satisfied, failing.hypothesis, failing.alwaysSat, "bdd_test.dot");
             if (!drawn) steps::print("(%s) ", drawn.message().c_str());
         }
-        steps::closeWithShare("Certificate is INVALID");
+        steps::closeWithShare(noun + " is INVALID");
         valid = false;
     }
     if (settings().reorderFinal != kReorderNone) {
@@ -144,9 +149,15 @@ long fileSize(const std::string& path) {
 
 // One file of "Dump to file:": its step, closed with the writer's success text or with
 // its failure message. False when the file was not written.
+// A file drawn from the BDDs of a certificate whose functions have none (too large) is
+// not written: its step says why, and that is no failure.
 template <typename Write>
-bool dumpStep(const std::string& title, Write write) {
+bool dumpStep(const std::string& title, const std::string& noBdds, Write write) {
     steps::open(title);
+    if (!noBdds.empty()) {
+        steps::close("not written: " + noBdds);
+        return true;
+    }
     std::string done;
     Status written = write(&done);
     if (!written)
@@ -178,9 +189,11 @@ Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath
         model.formula = inputs::relativeTo(formulaPath, qbmPath);
     }
     steps::open("Dump to file:");
+    // AIGER files come from the circuit form where there are no BDDs.
+    const std::string circuitOnly = model.circuit ? "" : model.noBdds;
     if (s.dumpQbmBdd) {
         deriveQbm();
-        bool ok = dumpStep("QBM representation: \"" + qbmPath + "\"", [&](std::string* done) {
+        bool ok = dumpStep("QBM representation: \"" + qbmPath + "\"", model.noBdds, [&](std::string* done) {
             if (Status written = writeQbm(model, qbmPath); !written) return written;
             char text[96];
             std::snprintf(text, sizeof text, "%li node%s, %.1f KBytes", model.nodeCount,
@@ -188,34 +201,34 @@ Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath
             *done = text;
             return Status();
         });
-        result.qbmWritten = ok;
+        result.qbmWritten = ok && model.noBdds.empty();
         result.failed |= !ok;
     }
     if (s.dumpQbmDot) {
         deriveQbm();
         std::string dot = inputs::dotName(qbmPath);
-        result.failed |= !dumpStep("DOT representation: \"" + dot + "\"", [&](std::string*) {
+        result.failed |= !dumpStep("DOT representation: \"" + dot + "\"", model.noBdds, [&](std::string*) {
             return writeCertificateDot(model, dot);
         });
     }
     if (s.dumpQdc) {
         deriveQbm();
         std::string qdc = inputs::qbmToQdcName(qbmPath);
-        result.failed |= !dumpStep("QDC representation: \"" + qdc + "\"", [&](std::string*) {
+        result.failed |= !dumpStep("QDC representation: \"" + qdc + "\"", "", [&](std::string*) {
             return writeQdc(model, qdc);
         });
     }
     if (s.dumpAag) {
         deriveQbm();
         std::string aag = qbmPath + ".aag";
-        result.failed |= !dumpStep("AIGER representation: \"" + aag + "\"", [&](std::string*) {
+        result.failed |= !dumpStep("AIGER representation: \"" + aag + "\"", circuitOnly, [&](std::string*) {
             return writeAag(model, aag);
         });
     }
     if (s.dumpAig) {
         deriveQbm();
         std::string aig = qbmPath + ".aig";
-        result.failed |= !dumpStep("AIGER representation: \"" + aig + "\"", [&](std::string*) {
+        result.failed |= !dumpStep("AIGER representation: \"" + aig + "\"", circuitOnly, [&](std::string*) {
             return writeAig(model, aig);
         });
     }
@@ -277,7 +290,7 @@ int processInstance(const std::string& path) {
     }
     if (settings().removeQbm && !qbmPath.empty()) std::remove(qbmPath.c_str());
 
-    int result = valid ? outcome::True : outcome::False;
+    int result = !valid ? outcome::False : model->countermodel() ? outcome::Refuted : outcome::True;
     int direct = 0;
     if (expSingleDirectResult(&direct)) result = direct;
     if (dumps.failed) result = outcome::Error;
