@@ -77,7 +77,8 @@ inline std::unique_ptr<QBModel> emptyCountermodel(const Qbf& f, const std::strin
     std::vector<int> inputs{0};
     for (std::size_t i = 1; i < order.size(); ++i)
         if (f.kindOf(order[i]) == 'e') inputs.push_back(static_cast<int>(i));
-    auto model = newReplayModel(path, static_cast<int>(order.size()), inputs, order, f.maxVar());
+    // A small input keeps the engine's caches small: tests build thousands of these.
+    auto model = newReplayModel(path, static_cast<int>(order.size()), inputs, order, f.maxVar(), 1024);
     model->polarity = Polarity::False;
     for (std::size_t i = 1; i < order.size(); ++i)
         if (model->univIndex[i] == 0) {
