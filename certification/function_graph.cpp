@@ -79,8 +79,10 @@ Lit FunctionGraph::conjoin(Lit a, Lit b) {
     return make(And, a, b, 0);
 }
 
-Lit FunctionGraph::ifThenElse(int index, Lit then, Lit otherwise) {
-    Lit s = input(index);
+Lit FunctionGraph::ifThenElse(Lit s, Lit then, Lit otherwise) {
+    if (s == kTrue) return then;
+    if (s == kFalse) return otherwise;
+    if (negated(s)) return ifThenElse(negate(s), otherwise, then);
     if (then == otherwise) return then;
     if (then == kTrue && otherwise == kFalse) return s;
     if (then == kFalse && otherwise == kTrue) return negate(s);
@@ -97,7 +99,7 @@ std::vector<Lit> FunctionGraph::addBdds(const std::vector<bdd::Bdd>& roots) {
     std::vector<bdd::Edge> edges = bdd::visitNodes(roots, [this](const bdd::VisitedNode& n) -> int {
         if (n.var < 0) return static_cast<int>(n.value ? kTrue : kFalse);
         auto child = [](const bdd::Edge& e) { return static_cast<Lit>(e.label) ^ (e.complemented ? 1u : 0u); };
-        return static_cast<int>(ifThenElse(n.var, child(n.thenChild), child(n.elseChild)));
+        return static_cast<int>(ifThenElse(input(n.var), child(n.thenChild), child(n.elseChild)));
     });
     std::vector<Lit> literals;
     literals.reserve(edges.size());
@@ -120,6 +122,10 @@ std::vector<Lit> FunctionGraph::addCircuit(const FunctionCircuit& c, const std::
         marked[c.right[g] >> 1] = 1;
     }
     std::vector<Lit> value(numVars, kFalse);
+    auto of = [&](std::uint32_t l) { return value[l >> 1] ^ (l & 1); };
+    // The gate of a negated literal, or none.
+    constexpr std::size_t kNoGate = ~std::size_t{0};
+    auto negatedGate = [&](std::uint32_t l) { return (l & 1) && (l >> 1) >= first ? (l >> 1) - first : kNoGate; };
     for (std::size_t v = 1; v < numVars; ++v) {
         if (!marked[v]) continue;
         if (v < first) {
@@ -127,7 +133,20 @@ std::vector<Lit> FunctionGraph::addCircuit(const FunctionCircuit& c, const std::
             continue;
         }
         std::size_t g = v - first;
-        auto of = [&](std::uint32_t l) { return value[l >> 1] ^ (l & 1); };
+        // A multiplexer, -(s & t) & -(-s & e) = -(s ? t : e), becomes one node: the way
+        // BDDs written as circuits come back, and what the solver handles best.
+        std::size_t p = negatedGate(c.left[g]), q = negatedGate(c.right[g]);
+        if (p != kNoGate && q != kNoGate) {
+            std::uint32_t pl[2] = {c.left[p], c.right[p]}, ql[2] = {c.left[q], c.right[q]};
+            bool found = false;
+            for (int i = 0; i < 2 && !found; ++i)
+                for (int j = 0; j < 2 && !found; ++j)
+                    if (pl[i] == negateLiteral(ql[j])) {
+                        value[v] = negate(ifThenElse(of(pl[i]), of(pl[1 - i]), of(ql[1 - j])));
+                        found = true;
+                    }
+            if (found) continue;
+        }
         value[v] = conjoin(of(c.left[g]), of(c.right[g]));
     }
     std::vector<Lit> literals;
@@ -144,6 +163,7 @@ int FunctionGraph::solverLiteral(Lit l) const {
 }
 
 void FunctionGraph::encode(sat::Solver& solver) {
+    std::vector<std::uint32_t> uses(nodes_.size(), 0);
     for (const auto& [f, variable] : implications_) {
         if (f == kFalse) continue;
         if (f == kTrue) {
@@ -151,27 +171,57 @@ void FunctionGraph::encode(sat::Solver& solver) {
             continue;
         }
         nodes_[nodeOf(f)].need |= through(f, kUp);
+        uses[nodeOf(f)] += 2;
     }
-    // Parents before children: every node is made after its children.
+    // Parents before children: every node is made after its children. An AND node used
+    // once, and that through a plain edge of another AND node, joins its parent's
+    // conjunction: one clause of many literals instead of a variable per gate (chains of
+    // conditions and of same-valued entries are such conjunctions).
+    std::vector<char> joined(nodes_.size(), 0);
     for (std::size_t k = nodes_.size(); k-- > 1;) {
         Node& n = nodes_[k];
         if (n.need == 0 || n.kind == Input) continue;
-        n.variable = solver.newVariable();
-        ++encoded_;
-        nodes_[nodeOf(n.b)].need |= through(n.b, n.need);
-        if (n.kind == And) nodes_[nodeOf(n.a)].need |= through(n.a, n.need);
-        else nodes_[nodeOf(n.c)].need |= through(n.c, n.need);
+        joined[k] = n.kind == And && uses[k] == 1;
+        if (!joined[k]) {
+            n.variable = solver.newVariable();
+            ++encoded_;
+        }
+        for (Lit child : {n.b, n.kind == And ? n.a : n.c}) {
+            nodes_[nodeOf(child)].need |= through(child, n.need);
+            // Counted as 1 when plain from an AND, as 2 (not joinable) otherwise.
+            uses[nodeOf(child)] += (n.kind == And && !negated(child)) ? 1 : 2;
+        }
+        // A select stands in both polarities in the clauses of either direction.
+        if (n.kind == Ite) {
+            nodes_[nodeOf(n.a)].need |= kUp | kDown;
+            uses[nodeOf(n.a)] += 2;
+        }
     }
+    std::vector<int> clause;
+    std::vector<Lit> stack;
     for (std::size_t k = 1; k < nodes_.size(); ++k) {
         const Node& n = nodes_[k];
         if (n.variable == 0 || n.kind == Input) continue;
         int g = n.variable;
         if (n.kind == And) {
-            int a = solverLiteral(n.a), b = solverLiteral(n.b);
-            if (n.need & kUp) solver.addClause({-a, -b, g});
-            if (n.need & kDown) {
-                solver.addClause({-g, a});
-                solver.addClause({-g, b});
+            clause.clear();
+            stack.assign({n.a, n.b});
+            while (!stack.empty()) {
+                Lit l = stack.back();
+                stack.pop_back();
+                if (!negated(l) && joined[nodeOf(l)]) {
+                    stack.push_back(nodes_[nodeOf(l)].a);
+                    stack.push_back(nodes_[nodeOf(l)].b);
+                } else {
+                    clause.push_back(solverLiteral(l));
+                }
+            }
+            if (n.need & kDown)
+                for (int leaf : clause) solver.addClause({-g, leaf});
+            if (n.need & kUp) {
+                for (int& leaf : clause) leaf = -leaf;
+                clause.push_back(g);
+                solver.addClause(clause.data(), static_cast<int>(clause.size()));
             }
         } else {
             int s = solverLiteral(n.a), t = solverLiteral(n.b), e = solverLiteral(n.c);

@@ -1,5 +1,6 @@
-// A countermodel's functions as one graph for the SAT solver: BDD nodes become
-// if-then-else nodes, circuit gates AND nodes, over the functions' inputs. Constants are
+// A countermodel's functions as one graph for the SAT solver: BDD nodes and a circuit's
+// multiplexers become if-then-else nodes, its other gates AND nodes, over the functions'
+// inputs. Constants are
 // folded away as nodes are made, equal nodes are made once, and the Tseitin definitions
 // are written only for the nodes a requirement reaches, in the directions it needs: a
 // node whose variable only has to be true wherever its function is gets the clauses for
@@ -45,7 +46,7 @@ class FunctionGraph {
     std::size_t encodedNodes() const { return encoded_; }
 
     Lit conjoin(Lit a, Lit b);
-    Lit ifThenElse(int input, Lit then, Lit otherwise);
+    Lit ifThenElse(Lit select, Lit then, Lit otherwise);
     Lit input(int index);
 
   private:
@@ -53,7 +54,7 @@ class FunctionGraph {
     struct Node {
         Kind kind;
         std::uint8_t need;  // Up: true where the function is; Down: only there
-        Lit a, b, c;        // And: a & b; Ite: a (an input) ? b : c; Input: a = index
+        Lit a, b, c;        // And: a & b; Ite: a ? b : c; Input: a = index
         int variable;       // the solver's, 0 while there is none
     };
     Lit make(Kind kind, Lit a, Lit b, Lit c);

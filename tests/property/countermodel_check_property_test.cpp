@@ -147,12 +147,62 @@ const char* name(Form f) { return f == Form::Bdd ? "bdd" : f == Form::Circuit ? 
 
 // One countermodel: per universal (prefix order) a table over the existentials' scenarios
 // (0, 1 or open), or none.
+// A function given as a circuit of its own (a random and-inverter graph with
+// multiplexers), in the numbering of the model's circuit inputs.
+struct Piece {
+    FunctionCircuit c;
+    std::uint32_t out = FunctionCircuit::kFalse;
+};
+
 struct Candidate {
     std::vector<std::vector<signed char>> table;
     std::vector<char> has;
     Form form = Form::Bdd;
     std::string what;
+    std::vector<Piece> pieces;  // per universal, when the functions come as circuits
 };
+
+bool evaluate(const FunctionCircuit& c, std::uint32_t literal, unsigned scenario) {
+    std::vector<char> value(static_cast<std::size_t>(c.numInputs) + 1 + c.gates(), 0);
+    for (int k = 1; k <= c.numInputs; ++k) value[k] = static_cast<char>(scenario >> (k - 1) & 1);
+    auto of = [&](std::uint32_t l) { return static_cast<char>(value[l >> 1] ^ (l & 1)); };
+    for (std::size_t g = 0; g < c.gates(); ++g) value[c.variableOf(g)] = of(c.left[g]) & of(c.right[g]);
+    return of(literal) != 0;
+}
+
+// A random circuit over the inputs in mask, some of its gates multiplexers whose select
+// is a gate; its table over every scenario.
+Piece randomPiece(std::mt19937& rng, int inputs, unsigned mask, std::vector<signed char>& table) {
+    Piece p;
+    p.c.numInputs = inputs;
+    std::vector<std::uint32_t> pool{FunctionCircuit::kFalse};
+    for (int k = 1; k <= inputs; ++k)
+        if (mask >> (k - 1) & 1) pool.push_back(p.c.input(k));
+    auto any = [&]() { return pool[rng() % pool.size()] ^ static_cast<std::uint32_t>(rng() & 1); };
+    for (int n = 0; n < 5; ++n) {
+        std::uint32_t a = any(), b = any();
+        if (rng() % 2) {
+            std::uint32_t s = pool.back() ^ static_cast<std::uint32_t>(rng() & 1);
+            std::uint32_t x = p.c.conjoin(s, a), y = p.c.conjoin(negateLiteral(s), b);
+            pool.push_back(negateLiteral(p.c.conjoin(negateLiteral(x), negateLiteral(y))));
+        } else {
+            pool.push_back(p.c.conjoin(a, b));
+        }
+    }
+    p.out = pool.back() ^ static_cast<std::uint32_t>(rng() & 1);
+    for (std::size_t s = 0; s < table.size(); ++s)
+        table[s] = static_cast<signed char>(evaluate(p.c, p.out, static_cast<unsigned>(s)));
+    return p;
+}
+
+// Copies the gates of a piece into c; the literal of its output there.
+std::uint32_t import(FunctionCircuit& c, const Piece& p) {
+    std::vector<std::uint32_t> lit(static_cast<std::size_t>(p.c.numInputs) + 1 + p.c.gates());
+    for (int k = 0; k <= p.c.numInputs; ++k) lit[k] = 2 * static_cast<std::uint32_t>(k);
+    auto of = [&](std::uint32_t l) { return lit[l >> 1] ^ (l & 1); };
+    for (std::size_t g = 0; g < p.c.gates(); ++g) lit[p.c.variableOf(g)] = c.conjoin(of(p.c.left[g]), of(p.c.right[g]));
+    return of(p.out);
+}
 
 // The circuit literal of a table over the existentials in bits (Shannon expansion).
 std::uint32_t circuitOf(FunctionCircuit& c, const std::vector<signed char>& t, const std::vector<int>& bits,
@@ -255,7 +305,7 @@ std::unique_ptr<QBModel> build(const Game& g, const Candidate& c, const std::str
             bool later = readsLater(g, g.universals[k], t);
             for (std::size_t b = 0; b < g.existential.size(); ++b)
                 if (later || (earlier >> b & 1)) bits.push_back(static_cast<int>(b));
-            circuit->output[x] = circuitOf(*circuit, t, bits, 0, 0);
+            circuit->output[x] = c.pieces.empty() ? circuitOf(*circuit, t, bits, 0, 0) : import(*circuit, c.pieces[k]);
         }
     }
     if (c.form != Form::Bdd) m->circuit = circuit;
@@ -298,7 +348,7 @@ TEST(CountermodelCheckProperty, VerdictsAndWitnessesAgreeWithBruteForce) {
 
         std::vector<Candidate> candidates;
         for (Form form : {Form::Bdd, Form::Circuit, Form::Both}) {
-            Candidate c{winning, std::vector<char>(U, 1), form, "strategy"};
+            Candidate c{winning, std::vector<char>(U, 1), form, "strategy", {}};
             if (!truth) candidates.push_back(c);
             // Open scenarios (BDDs only: a circuit is total).
             if (form == Form::Bdd) {
@@ -334,6 +384,15 @@ TEST(CountermodelCheckProperty, VerdictsAndWitnessesAgreeWithBruteForce) {
                     for (int s = 0; s < g.scenarios(); ++s) random.table[u][s] = pick[static_cast<unsigned>(s) & mask];
                 }
                 candidates.push_back(random);
+                // Random circuits with multiplexers (no BDDs of their own in circuit form).
+                if (form != Form::Bdd) {
+                    Candidate circuits = c;
+                    circuits.what = "random circuits";
+                    for (std::size_t u = 0; u < U; ++u)
+                        circuits.pieces.push_back(randomPiece(rng, static_cast<int>(g.existential.size()),
+                                                              g.earlierMask(g.universals[u]), circuits.table[u]));
+                    candidates.push_back(circuits);
+                }
                 // A function that reads a later existential, when there is one.
                 unsigned later = static_cast<unsigned>(g.scenarios() - 1) & ~mask;
                 if (later != 0) {
