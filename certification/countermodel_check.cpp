@@ -4,6 +4,7 @@
 #include "certification/countermodel_check.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <unordered_map>
@@ -116,7 +117,9 @@ int Refutation::prefix(const qdimacs::Prefix& prefix, steps::Reporter& reporter)
     std::vector<int> latest;
     if (const FunctionCircuit* c = model_.circuit.get()) {
         latest.assign(static_cast<std::size_t>(c->numInputs) + 1 + c->gates(), 0);
-        for (int k = 1; k <= c->numInputs && k <= model_.numUniv; ++k) latest[k] = blockOf(model_.intToExt[model_.univVar[k]]);
+        // An input the certificate does not number counts as the latest of all.
+        for (int k = 1; k <= c->numInputs; ++k)
+            latest[k] = k <= model_.numUniv ? blockOf(model_.intToExt[model_.univVar[k]]) : INT_MAX;
         for (std::size_t g = 0; g < c->gates(); ++g)
             latest[c->variableOf(g)] = std::max(latest[c->left[g] >> 1], latest[c->right[g] >> 1]);
     }
@@ -278,7 +281,9 @@ void Refutation::encodeFunctions(FunctionGraph& graph) {
 
 bool Refutation::refuted() {
     if (emptyClause_) return true;
-    FunctionGraph graph([this](int k) { return variableOf(model_.intToExt[model_.univVar[k]]); });
+    FunctionGraph graph([this](int k) {
+        return k <= model_.numUniv ? variableOf(model_.intToExt[model_.univVar[k]]) : solver_.newVariable();
+    });
     encodeFunctions(graph);
     graph.encode(solver_);
     return !solver_.solve();
