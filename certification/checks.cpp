@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "certification/countermodel_check.h"
 #include "outcomes/clocks.h"
 
 namespace certification {
@@ -140,32 +141,40 @@ int clauseCheck(const QBModel& model, const int* literals, int count, steps::Rep
     return checkClause(model, falsifiers(model), falsified, literals, count, reporter, failing);
 }
 
-int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix, steps::Reporter& reporter) {
+int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix, steps::Reporter& reporter,
+                    const std::function<bool(int)>& select) {
     int blocks = static_cast<int>(prefix.blockKind.size());
     auto blockOf = [&](int internal) {
         int e = model.intToExt[internal];
         return e > 0 && e < static_cast<int>(prefix.block.size()) ? prefix.block[e] : 0;
     };
-    // later[b]: the universals quantified in blocks after b, computed once per block.
+    // The formula quantifies a variable as an input of the functions: universally for a
+    // certificate, existentially (free variables too) for a countermodel.
+    auto quantifiedAsInput = [&](int b) {
+        bool universal = b > 0 && prefix.blockKind[b] == 'a';
+        return model.countermodel() ? !universal : universal;
+    };
+    // later[b]: the inputs quantified in blocks after b, computed once per block.
     std::vector<bdd::Bdd> later(static_cast<std::size_t>(blocks));
     for (int x = 1; x < model.numVars; ++x) {
         if (model.univIndex[x] != 0 || !hasFunction(model, x)) continue;
+        if (select && !select(x)) continue;
         int b = blockOf(x);
-        if (b > 0 && prefix.blockKind[b] == 'a') {
-            reporter.print("Problem, variable %i is universal in the formula ", model.intToExt[x]);
+        if (quantifiedAsInput(b)) {
+            reporter.print("Problem, variable %i is %s in the formula ", model.intToExt[x], model.inputQuantifier());
             return 0;
         }
         if (later[b].isNull()) {
-            std::vector<int> laterUniversals;
+            std::vector<int> laterInputs;
             for (int k = 1; k <= model.numUniv; ++k)
-                if (blockOf(model.univVar[k]) > b) laterUniversals.push_back(k);
-            later[b] = bdd::positiveCube(std::move(laterUniversals));
+                if (blockOf(model.univVar[k]) > b) laterInputs.push_back(k);
+            later[b] = bdd::positiveCube(std::move(laterInputs));
         }
         if (later[b].isOne()) continue;
         bdd::Bdd t = bdd::exist(model.posBdd[x], later[b]);
         bdd::Bdd f = bdd::exist(model.negBdd[x], later[b]);
         if (!(t & f).isZero()) {
-            reporter.print("Problem, variable %i depends on a later universal ", model.intToExt[x]);
+            reporter.print("Problem, variable %i depends on a later %s ", model.intToExt[x], model.inputQuantifier());
             return 0;
         }
     }
@@ -173,6 +182,7 @@ int dependencyCheck(const QBModel& model, const qdimacs::Prefix& prefix, steps::
 }
 
 int validityCheck(QBModel& model, const std::string& formulaPath, steps::Reporter& reporter, FailingClause* failing) {
+    if (model.countermodel()) return countermodelCheck(model, formulaPath, reporter);
     reporter.open("Validity check          ");
     double start = clocks::checkMicros();
     qdimacs::Expect expect;
