@@ -270,10 +270,12 @@ long Manager::nodeLimit() const { return g_nodeLimit; }
 
 bool Manager::withinNodes(long budget) {
     long used = bdd_getnodenum();
-    if (used <= budget || used <= collectedUpTo_) return true;
+    if (used <= budget || (budget == checkedBudget_ && used <= collectedUpTo_)) return true;
     bdd_gbc();
     used = bdd_getnodenum();
-    collectedUpTo_ = used + budget / 8;
+    // Within the budget, the next collection waits for budget/8 more nodes.
+    checkedBudget_ = budget;
+    collectedUpTo_ = used <= budget ? used + budget / 8 : 0;
     return used <= budget;
 }
 

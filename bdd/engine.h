@@ -78,7 +78,8 @@ class Manager {
     friend struct ManagerAccess;
     std::uint32_t generation_ = 0;  // stamped on every handle this manager makes
     int size_ = 0;                  // the manager size as the reference library counts it
-    long collectedUpTo_ = 0;        // withinNodes answers yes up to this without collecting
+    long checkedBudget_ = -1;       // withinNodes answers yes for this budget up to
+    long collectedUpTo_ = 0;        // this many nodes without collecting
     std::function<void()> preHook_;
     std::function<void()> postHook_;
 };

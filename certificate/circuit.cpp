@@ -297,7 +297,7 @@ ModelResult certificateFromCircuit(const std::string& circuitPath, const std::st
     // The inputs the walk meets first go on top; BDD variable 0 (no variable) stays above.
     bdd::Manager& manager = *model->manager;
     std::vector<int> levels{0};
-    std::vector<char> placed(static_cast<std::size_t>(manager.size()), 0);
+    std::vector<char> placed(static_cast<std::size_t>(model->numUniv) + 1, 0);
     placed[0] = 1;
     for (unsigned v : walk.inputs)
         if (!placed[indexOf[v]]) {
