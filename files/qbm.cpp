@@ -256,7 +256,7 @@ ModelResult QbmReader::run() {
         model->univIndex[v] = k;
     }
 
-    dddmp::LoadResult loaded = dddmp::loadArray(fp_, mode);
+    dddmp::LoadResult loaded = dddmp::loadArray(fp_, mode, -1, dddmp::LoadOrder::File);
     if (!loaded.ok()) return Status::failure("bad forest: " + loaded.message());
     // The first 2E roots are the certificate; a forest with more carries extra roots,
     // which are dropped. Too few cannot make a certificate.

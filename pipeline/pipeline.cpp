@@ -86,12 +86,10 @@ std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bo
         return nullptr;
     }
     ExtractionOptions options;
-    if (trace) {
-        enterReconstructionPhase();
-        options.reorderMethod = reorderCurrent();
-    }
+    enterReconstructionPhase();  // traces and circuits build with the -hbdd method
+    options.reorderMethod = reorderCurrent();
     ModelResult built = trace ? extractFromTrace(path, formulaPath, options, steps::display())
-                              : certificateFromCircuit(path, formulaPath);
+                              : certificateFromCircuit(path, formulaPath, CircuitOptions{options.reorderMethod});
     if (!built) {
         steps::close("Error: " + built.message());
         return nullptr;
