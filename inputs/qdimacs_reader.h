@@ -32,6 +32,7 @@ using PrefixCallback = std::function<int(const Prefix& prefix)>;
 struct Expect {
     int numVars = 0;    // prefix variables + 1 must equal this
     int maxKnown = 0;   // highest external number the certificate knows (Prefix::block size - 1)
+    bool emptyClauses = false;  // an empty clause is handed on (count 0) instead of refused
 };
 
 // 1 when the whole file was read and every clause was accepted; 0 otherwise. The progress
