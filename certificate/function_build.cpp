@@ -72,11 +72,8 @@ class BddDomain {
             if (!c.isZero()) chain_.emplace_back(c, e.value);
             if (!chain_.empty() && chain_.back().first.isOne()) break;  // the entries after never apply
         }
-        bdd::Bdd f = bdd::zero();
-        for (std::size_t i = chain_.size(); i-- > 0;) {
-            f = chain_[i].second ? chain_[i].first | f : bdd::ite(chain_[i].first, bdd::zero(), f);
-            if (overBudget()) return false;
-        }
+        bdd::Bdd f, covered;
+        if (!merge(0, chain_.size(), f, nullptr)) return false;
         chain_.clear();
         m_.posBdd[static_cast<std::size_t>(v)] = f;
         m_.negBdd[static_cast<std::size_t>(v)] = !f;
@@ -110,6 +107,35 @@ class BddDomain {
     }
 
   private:
+    // The chain's entries [from, to) as one: f, the value of the first that holds (false
+    // where none does), and where one holds (unless covered is null). Long chains are
+    // halved: each half's function is much smaller than the whole, where a fold from the
+    // back would carry the function of all later entries through every step (a chain of
+    // 677,160 entries over 36 universals: 2.4M nodes in 60 s halved, not done in 600 s
+    // folded); short ones cost less folded.
+    bool merge(std::size_t from, std::size_t to, bdd::Bdd& f, bdd::Bdd* covered) {
+        if (to - from <= (covered ? kFold : kChain)) {
+            f = bdd::zero();
+            if (covered) *covered = bdd::zero();
+            for (std::size_t i = to; i-- > from;) {
+                const bdd::Bdd& c = chain_[i].first;
+                f = chain_[i].second ? c | f : bdd::ite(c, bdd::zero(), f);
+                if (covered) *covered = c | *covered;
+                if (overBudget()) return false;
+            }
+            return true;
+        }
+        std::size_t mid = from + (to - from) / 2;
+        bdd::Bdd first, rest, firstCovered, restCovered;
+        if (!merge(from, mid, first, &firstCovered)) return false;
+        if (!merge(mid, to, rest, covered ? &restCovered : nullptr)) return false;
+        f = bdd::ite(firstCovered, first, rest);
+        if (covered) *covered = firstCovered | restCovered;
+        return !overBudget();
+    }
+    // Chains up to kChain entries are folded, longer ones halved down to kFold.
+    static constexpr std::size_t kChain = 4096, kFold = 64;
+
     const bdd::Bdd& condition(std::uint32_t step) {
         if (!pending_[step].empty())
             flush(step, nullptr);
