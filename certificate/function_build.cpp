@@ -33,6 +33,7 @@ bool walk(EntryProgram& program, const Order& o, Domain& d, bool release, const 
         program.take(p, codes, release);
         if (!o.input[static_cast<std::size_t>(v)]) {
             entries.clear();
+            entries.reserve(codes.size());
             for (const Code& c : codes)
                 if (c.removed) entries.push_back({c.step, c.positive});
             if (!d.function(v, p, entries)) return false;

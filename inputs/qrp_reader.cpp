@@ -60,6 +60,19 @@ class Input {
 
     void onRefill(const Progress* progress) { progress_ = progress; }
 
+    // The rest of the current line, where the buffer holds it up to its newline: [b, e),
+    // e at the newline.
+    bool lineInBuffer(const char*& b, const char*& e) const {
+        if (pos_ >= len_) return false;
+        const void* nl = std::memchr(buffer_.data() + pos_, '\n', len_ - pos_);
+        if (!nl) return false;
+        b = buffer_.data() + pos_;
+        e = static_cast<const char*>(nl);
+        return true;
+    }
+    // Moves to p, a place inside the buffer (after lineInBuffer).
+    void moveTo(const char* p) { pos_ = static_cast<std::size_t>(p - buffer_.data()); }
+
   private:
     bool refill() {
         if (eof_) return false;
@@ -301,7 +314,55 @@ class Parser {
         return finish();
     }
 
+    // A step's line in canonical form (numbers without leading zeros or a sign on 0, each
+    // part ended by 0, nothing but blanks after), whole in the buffer: its numbers into
+    // line_ (id, literals, 0, antecedents, 0) and its end; false, with nothing read, for
+    // anything else, which the reading number by number then reports exactly.
+    bool scanLine(const char* p, const char* e, const char*& end) {
+        line_.clear();
+        int zeros = 0;
+        while (zeros < 2) {
+            while (p < e && isBlank(*p)) ++p;
+            if (p == e) return false;
+            bool negative = *p == '-';
+            if (negative) ++p;
+            const char* digits = p;
+            std::int64_t v = 0;
+            while (p < e && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+            std::size_t n = static_cast<std::size_t>(p - digits);
+            if (n == 0 || n > 18 || (*digits == '0' && (n > 1 || negative))) return false;
+            if (p < e && !isBlank(*p)) return false;
+            if (line_.empty() && (negative || v == 0)) return false;  // the id
+            if (!line_.empty() && v == 0) ++zeros;
+            line_.push_back(negative ? -v : v);
+        }
+        while (p < e && isBlank(*p)) ++p;
+        if (p != e) return false;
+        end = e + 1;
+        return true;
+    }
+
     bool asciiStep() {
+        const char *b = nullptr, *e = nullptr, *end = nullptr;
+        if (in_.lineInBuffer(b, e) && scanLine(b, e, end)) {
+            std::int64_t id = line_[0];
+            in_.moveTo(end);
+            if (pass_ == Pass::Proof && !inProof()) {
+                ++stepIndex_;
+                return true;
+            }
+            if (!beginStep(id)) return false;
+            std::size_t k = 1;
+            for (; line_[k] != 0; ++k) {
+                if (pass_ == Pass::Index)
+                    stepLits_ = 1;
+                else if (!literal(id, line_[k]))
+                    return false;
+            }
+            for (++k; line_[k] != 0; ++k)
+                if (!antecedent(id, line_[k])) return false;
+            return endStep(id);
+        }
         std::int64_t id = 0;
         bool bad = false;
         if (!number(id, bad) || id <= 0) return fail("bad step id");
@@ -533,6 +594,7 @@ class Parser {
     const std::string& path_;
     std::string message_;
     std::int64_t lastCode_ = 0;  // the code of the step's literal before (pass 2)
+    std::vector<std::int64_t> line_;  // the numbers of a step's line (scanLine)
     long maxVar_ = 0;
     std::int64_t lastId_ = 0;
     std::size_t stepIndex_ = 0;
