@@ -65,15 +65,15 @@ class BddDomain {
     }
 
     bool function(int v, int, std::span<const Entry> entries) {
-        // The conditions in file order; the chain is folded from the last entry back to the
-        // first, one if-then-else each (the first entry that holds wins).
+        // The conditions in file order, up to the first that holds everywhere; the first
+        // entry that holds wins.
         chain_.clear();
         for (const Entry& e : entries) {
             const bdd::Bdd& c = condition(e.step);
             if (!c.isZero()) chain_.emplace_back(c, e.value);
             if (!chain_.empty() && chain_.back().first.isOne()) break;  // the entries after never apply
         }
-        bdd::Bdd f, covered;
+        bdd::Bdd f;
         if (!merge(0, chain_.size(), f, nullptr)) return false;
         chain_.clear();
         m_.posBdd[static_cast<std::size_t>(v)] = f;
