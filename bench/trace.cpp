@@ -7,7 +7,7 @@
 // this program), until the binary certifies countermodels. ASCII and binary traces.
 // Every command runs as a child; times are its user + system seconds (wait4), the least
 // of three runs (one where DepQBF takes over 20 s), so that other load on the machine
-// counts little. Plumex gets at most ten times DepQBF's time, and at least 120 s.
+// counts little. Plumex gets at most three times DepQBF's time, and at least 60 s.
 //
 // Usage: bench_trace [FORMULA...]   (paths under tests/data, plain or gzip; default: two
 //        40-60 MB cadet traces, dungeon_i25-m125-u3-v0.pddl_planlen=13 (759 MB), the three
@@ -148,7 +148,7 @@ Outcome measure(const std::string& formulaPath, const std::string& dir, bool bin
     o.solved = o.solve.status == 10 || o.solve.status == 20;
     o.truth = o.solve.status == 10;
     o.megabytes = static_cast<double>(fileSize(trace)) / 1048576.0;
-    long limit = std::max(120L, static_cast<long>(10 * o.solve.cpu) + 1);
+    long limit = std::max(60L, static_cast<long>(3 * o.solve.cpu) + 1);
     for (int k = 0; o.solved && k < (o.solve.cpu > 20 ? 1 : runs); ++k) {
         Run c = o.truth ? spawn({PLUMEX_BIN, "-v", "2", trace}, stem + ".out", limit) : countermodel(trace, formula, limit);
         if (k == 0 || c.cpu < o.certify.cpu) o.certify = c;

@@ -28,7 +28,8 @@ bool tablesFit(EntryProgram& program, const Order& order, int maxInputs);
 void buildTables(QBModel& model, const Order& order, EntryProgram& program, const Progress& progress);
 
 // The functions as BDDs of the model, built in place. Takes the lists. False, with the
-// functions left null, when the live nodes pass nodeBudget.
+// functions left null, when the live nodes pass nodeBudget; with a budget, automatic
+// reordering is switched off once a sifting pass would cost seconds.
 bool buildBdds(QBModel& model, const Order& order, EntryProgram& program, const Progress& progress,
                long nodeBudget = std::numeric_limits<long>::max());
 

@@ -26,8 +26,9 @@ struct ExtractionOptions {
     // not a TRUE formula").
     bool countermodels = false;
     // Live BDD nodes a countermodel's functions may take; beyond, the countermodel keeps
-    // its circuit alone (the model's noBdds says so).
-    long countermodelNodes = 8'000'000;
+    // its circuit alone (the model's noBdds says so). Automatic reordering stops early
+    // there, where sifting grows costly (certificate/function_build.h).
+    long countermodelNodes = 2'000'000;
 };
 
 // The certificate of the formula at formulaPath from the trace at tracePath, in a model
