@@ -1,25 +1,35 @@
-// Benchmark of certification from DepQBF proof traces: for real formulas whose traces are
-// tens to hundreds of megabytes, the processor time DepQBF takes to solve the formula and
-// write its trace, against the time plumex takes to certify that trace (reading both
-// passes, the initial cube check, the extraction, the consistency and validity checks
-// and the QBM file), with plumex's peak resident memory. The anchor is `wc -l` over the
-// same trace. ASCII and binary traces. Every command runs as a child; times are its
-// user + system seconds (wait4), the least of three runs, so that other load on the
-// machine counts little. Peak MB is plumex's maximum resident set.
+// Benchmark of certificates from DepQBF proof traces: for real formulas, the processor
+// time DepQBF takes to solve the formula and write its trace (the anchor), against the
+// time Plumex takes to certify that trace (reading both passes, the leaves' check, the
+// extraction, the consistency and validity checks and the QBM file), with Plumex's peak
+// resident memory. The time of `wc -l` over the same trace is printed too. A false
+// formula's trace gives its countermodel: that extraction alone is timed (in a child of
+// this program), until the binary certifies countermodels. ASCII and binary traces.
+// Every command runs as a child; times are its user + system seconds (wait4), the least
+// of three runs (one where DepQBF takes over 20 s), so that other load on the machine
+// counts little. Plumex gets at most three times DepQBF's time, and at least 60 s.
 //
-// Usage: bench_trace [FORMULA...]   (names in tests/data/cadet-tests; default: the two
-// 40-60 MB traces and dungeon_i25-m125-u3-v0.pddl_planlen=13, 759 MB)
+// Usage: bench_trace [FORMULA...]   (paths under tests/data, plain or gzip; default: two
+//        40-60 MB cadet traces, dungeon_i25-m125-u3-v0.pddl_planlen=13 (759 MB), the three
+//        game formulas whose proofs are most of their traces, and eequery_query04_1344n)
+//        bench_trace --sweep DIR...   (every formula of the directories, one run each,
+//        DepQBF within 30 s; per formula and in total)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "certificate/trace_extraction.h"
+#include "outcomes/reporter.h"
 
 namespace {
 
@@ -27,20 +37,14 @@ constexpr int kRuns = 3;
 
 struct Run {
     int status = -1;
-    double cpu = 0;   // user + system seconds
-    double wall = 0;
+    double cpu = 0;  // user + system seconds
     long rssKb = 0;
 };
 
-double now() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// argv run with standard output to out (or /dev/null), standard error dropped.
-Run spawn(const std::vector<std::string>& argv, const std::string& out = "/dev/null") {
+// argv run with standard output to out (or /dev/null), standard error dropped, at most
+// cpuLimit seconds of processor time (0: none).
+Run spawn(const std::vector<std::string>& argv, const std::string& out = "/dev/null", long cpuLimit = 0) {
     Run r;
-    double start = now();
     std::fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
@@ -50,6 +54,10 @@ Run spawn(const std::vector<std::string>& argv, const std::string& out = "/dev/n
         dup2(null, 0);
         dup2(fd, 1);
         dup2(null, 2);
+        if (cpuLimit > 0) {
+            rlimit limit{static_cast<rlim_t>(cpuLimit), static_cast<rlim_t>(cpuLimit + 5)};
+            setrlimit(RLIMIT_CPU, &limit);
+        }
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -59,7 +67,31 @@ Run spawn(const std::vector<std::string>& argv, const std::string& out = "/dev/n
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    r.wall = now() - start;
+    r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    r.rssKb = usage.ru_maxrss;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+// The countermodel of a false formula's trace, extracted in a child: status 0 with BDDs,
+// 2 with the circuit alone, 1 refused.
+Run countermodel(const std::string& trace, const std::string& formula, long cpuLimit) {
+    Run r;
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        rlimit limit{static_cast<rlim_t>(cpuLimit), static_cast<rlim_t>(cpuLimit + 5)};
+        setrlimit(RLIMIT_CPU, &limit);
+        ExtractionOptions options;
+        options.countermodels = true;
+        options.reorderMethod = 14;
+        ModelResult m = extractFromTrace(trace, formula, options, steps::silent());
+        _exit(!m ? 1 : (*m)->noBdds.empty() ? 0 : 2);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     r.rssKb = usage.ru_maxrss;
@@ -72,66 +104,148 @@ long fileSize(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
 }
 
-std::string copyTo(const std::string& from, const std::string& to) {
-    std::system(("cp '" + from + "' '" + to + "'").c_str());
-    return to;
+bool endsWith(const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// The formula as plain QDIMACS at `to` (DepQBF reads no gzip).
+void copyFormula(const std::string& from, const std::string& to) {
+    std::string command = endsWith(from, ".gz") ? "zcat '" + from + "' > '" + to + "'" : "cp '" + from + "' '" + to + "'";
+    if (std::system(command.c_str()) != 0) std::printf("cannot copy %s\n", from.c_str());
+}
+
+std::string stemOf(const std::string& path) {
+    std::string base = path.substr(path.rfind('/') + 1);
+    for (const char* end : {".gz", ".qdimacs", ".txt", ".dimacs", ".qdimacs"})
+        if (endsWith(base, end)) base = base.substr(0, base.size() - std::string(end).size());
+    for (char& c : base)
+        if (c == '.' || c == '=' || c == ' ') c = '_';
+    return base;
+}
+
+struct Outcome {
+    bool solved = false, truth = false;
+    Run solve, certify;
+    double anchor = 0;
+    double megabytes = 0;
+};
+
+// One formula in one trace mode: DepQBF (least of `runs`), then Plumex on its trace.
+Outcome measure(const std::string& formulaPath, const std::string& dir, bool binary, int runs, long depqbfLimit,
+                bool anchor) {
+    Outcome o;
+    std::string stem = dir + "/" + stemOf(formulaPath) + (binary ? "-b" : "-a");
+    std::string formula = stem + ".qdimacs", trace = stem + ".qrp";
+    copyFormula(formulaPath, formula);
+    for (int k = 0; k < runs; ++k) {
+        Run r = spawn({"/usr/bin/depqbf", binary ? "--trace=bqrp" : "--trace", "--dep-man=simple", "--traditional-qcdcl",
+                       "--no-qbce-dynamic", formula},
+                      trace, depqbfLimit);
+        if (k == 0 || r.cpu < o.solve.cpu) o.solve = r;
+        if (r.status != 10 && r.status != 20) break;
+        if (k == 0 && r.cpu > 20) break;
+    }
+    o.solved = o.solve.status == 10 || o.solve.status == 20;
+    o.truth = o.solve.status == 10;
+    o.megabytes = static_cast<double>(fileSize(trace)) / 1048576.0;
+    long limit = std::max(60L, static_cast<long>(3 * o.solve.cpu) + 1);
+    for (int k = 0; o.solved && k < (o.solve.cpu > 20 ? 1 : runs); ++k) {
+        Run c = o.truth ? spawn({PLUMEX_BIN, "-v", "2", trace}, stem + ".out", limit) : countermodel(trace, formula, limit);
+        if (k == 0 || c.cpu < o.certify.cpu) o.certify = c;
+        if (anchor) {
+            Run a = spawn({"/usr/bin/wc", "-l", trace});
+            if (k == 0 || a.cpu < o.anchor) o.anchor = a.cpu;
+        }
+    }
+    for (const std::string& f : {trace, formula, stem + ".qbm", stem + ".out"}) std::remove(f.c_str());
+    return o;
+}
+
+std::string verdict(const Outcome& o) {
+    if (o.truth) return o.certify.status == 10 ? "VALID" : o.certify.status >= 128 ? "TIMEOUT" : "FAILED";
+    switch (o.certify.status) {
+        case 0: return "CM";
+        case 2: return "CM-circuit";
+        default: return o.certify.status >= 128 ? "TIMEOUT" : "FAILED";
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> names;
-    for (int i = 1; i < argc; ++i) names.push_back(argv[i]);
-    if (names.empty())
-        names = {"dungeon_i15-m75-u10-v0.pddl_planlen=4.qdimacs", "s5378_1_0.qdimacs",
-                 "dungeon_i25-m125-u3-v0.pddl_planlen=13.qdimacs"};
-    const std::string data = std::string(PLUMEX_SOURCE_DIR) + "/tests/data/cadet-tests/";
-    const std::string plumex = PLUMEX_BIN;
     if (access("/usr/bin/depqbf", X_OK) != 0) {
         std::printf("depqbf is missing: install the Debian package depqbf\n");
         return 0;
     }
     char tmpl[] = "/tmp/plumex-bench-trace-XXXXXX";
     std::string dir = mkdtemp(tmpl);
+    std::vector<std::string> args(argv + 1, argv + argc);
 
-    std::printf("%-48s %-6s %9s %8s %8s %7s %9s %9s %8s\n", "formula", "trace", "MB", "depqbf", "plumex", "ratio",
-                "peak MB", "wc -l", "result");
-    for (const std::string& name : names) {
-        std::string base = name.substr(0, name.find(".qdimacs"));
-        for (char& c : base)
-            if (c == '.' || c == '=') c = '_';
-        for (bool binary : {false, true}) {
-            std::string stem = dir + "/" + base + (binary ? "-b" : "-a");
-            std::string formula = copyTo(data + name, stem + ".qdimacs");
-            std::string trace = stem + ".qrp";
-            // Each figure is the least of three runs: the machine may be shared.
-            Run solve;
-            for (int k = 0; k < kRuns; ++k) {
-                Run r = spawn({"/usr/bin/depqbf", binary ? "--trace=bqrp" : "--trace", "--dep-man=simple",
-                               "--traditional-qcdcl", "--no-qbce-dynamic", formula},
-                              trace);
-                if (k == 0 || r.cpu < solve.cpu) solve = r;
+    if (!args.empty() && args[0] == "--sweep") {
+        std::printf("%-52s %-6s %8s %8s %8s %9s %10s\n", "formula", "trace", "depqbf", "plumex", "ratio", "peak MB",
+                    "result");
+        double depqbfTrue = 0, plumexTrue = 0, depqbfFalse = 0, plumexFalse = 0;
+        int slower = 0, wrong = 0, countTrue = 0, countFalse = 0;
+        for (std::size_t a = 1; a < args.size(); ++a) {
+            std::vector<std::string> names;
+            if (DIR* d = opendir(args[a].c_str())) {
+                while (dirent* e = readdir(d)) {
+                    std::string n = e->d_name;
+                    if (endsWith(n, ".qdimacs") || endsWith(n, ".qdimacs.gz") || endsWith(n, ".txt") || endsWith(n, ".dimacs"))
+                        if (n != "instances.txt" && n != "LICENSE.txt") names.push_back(n);
+                }
+                closedir(d);
             }
-            if (solve.status != 10) {
-                std::printf("%-48s %-6s depqbf ended with %d\n", name.c_str(), binary ? "binary" : "ASCII",
-                            solve.status);
+            std::sort(names.begin(), names.end());
+            for (const std::string& n : names) {
+                for (bool binary : {false, true}) {
+                    Outcome o = measure(args[a] + "/" + n, dir, binary, 1, 30, false);
+                    if (!o.solved) break;
+                    std::printf("%-52s %-6s %7.2fs %7.2fs %8.2f %9.1f %10s\n", n.c_str(), binary ? "binary" : "ASCII",
+                                o.solve.cpu, o.certify.cpu, o.certify.cpu / std::max(o.solve.cpu, 0.01),
+                                static_cast<double>(o.certify.rssKb) / 1024.0, verdict(o).c_str());
+                    (o.truth ? depqbfTrue : depqbfFalse) += o.solve.cpu;
+                    (o.truth ? plumexTrue : plumexFalse) += o.certify.cpu;
+                    (o.truth ? countTrue : countFalse) += 1;
+                    slower += o.certify.cpu > o.solve.cpu;
+                    wrong += verdict(o) != "VALID" && verdict(o) != "CM" && verdict(o) != "CM-circuit";
+                }
+            }
+        }
+        std::printf("true: %d traces, DepQBF %.1f s, Plumex %.1f s (%.2f); false: %d traces, DepQBF %.1f s, "
+                    "extraction %.1f s (%.2f); %d slower than DepQBF, %d not certified\n",
+                    countTrue, depqbfTrue, plumexTrue, plumexTrue / std::max(depqbfTrue, 0.01), countFalse, depqbfFalse,
+                    plumexFalse, plumexFalse / std::max(depqbfFalse, 0.01), slower, wrong);
+        rmdir(dir.c_str());
+        return 0;
+    }
+
+    if (args.empty())
+        args = {"cadet-tests/dungeon_i15-m75-u10-v0.pddl_planlen=4.qdimacs", "cadet-tests/s5378_1_0.qdimacs",
+                "cadet-tests/dungeon_i25-m125-u3-v0.pddl_planlen=13.qdimacs",
+                "games/qsage_C4_4x4_3_connect2_d3.qdimacs.gz", "games/qsage_D_5x2_6_d6.qdimacs.gz",
+                "games/qsage21_hex_npos_11_depth_7.qdimacs.gz", "cadet-tests/eequery_query04_1344n.qdimacs"};
+    const std::string data = std::string(PLUMEX_SOURCE_DIR) + "/tests/data/";
+    std::printf("%-48s %-6s %9s %8s %8s %7s %9s %9s %10s\n", "formula", "trace", "MB", "depqbf", "plumex", "ratio",
+                "peak MB", "wc -l", "result");
+    for (const std::string& name : args) {
+        for (bool binary : {false, true}) {
+            Outcome o = measure(data + name, dir, binary, kRuns, 0, true);
+            std::string shown = name.substr(name.find('/') + 1);
+            if (!o.solved) {
+                std::printf("%-48s %-6s depqbf ended with %d\n", shown.c_str(), binary ? "binary" : "ASCII", o.solve.status);
                 continue;
             }
-            Run anchor, certify;
-            for (int k = 0; k < kRuns; ++k) {
-                Run a = spawn({"/usr/bin/wc", "-l", trace});
-                Run c = spawn({plumex, "-v", "2", trace}, stem + ".out");
-                if (k == 0 || a.cpu < anchor.cpu) anchor = a;
-                if (k == 0 || c.cpu < certify.cpu) certify = c;
-            }
-            std::printf("%-48s %-6s %9.1f %7.2fs %7.2fs %7.2f %9.1f %8.2fs %8s\n", name.c_str(),
-                        binary ? "binary" : "ASCII", static_cast<double>(fileSize(trace)) / 1048576.0, solve.cpu,
-                        certify.cpu, certify.cpu / solve.cpu, static_cast<double>(certify.rssKb) / 1024.0, anchor.cpu,
-                        certify.status == 10 ? "VALID" : "FAILED");
-            std::remove(trace.c_str());
-            std::remove(formula.c_str());
-            std::remove((stem + ".qbm").c_str());
-            std::remove((stem + ".out").c_str());
+            std::printf("%-48s %-6s %9.1f %7.2fs %7.2fs %7.2f %9.1f %8.2fs %10s\n", shown.c_str(),
+                        binary ? "binary" : "ASCII", o.megabytes, o.solve.cpu, o.certify.cpu,
+                        o.certify.cpu / o.solve.cpu, static_cast<double>(o.certify.rssKb) / 1024.0, o.anchor,
+                        verdict(o).c_str());
+            char figure[96], anchor[64];
+            std::snprintf(figure, sizeof figure, "%s %.2fs, %.0f MB", o.truth ? "certified" : "countermodel",
+                          o.certify.cpu, static_cast<double>(o.certify.rssKb) / 1024.0);
+            std::snprintf(anchor, sizeof anchor, "DepQBF traced %.2fs", o.solve.cpu);
+            std::printf("ROW|trace %s (%s)|%s|%s|%.2f\n", stemOf(name).c_str(), binary ? "binary" : "ASCII", figure, anchor,
+                        o.certify.cpu / o.solve.cpu);
         }
     }
     rmdir(dir.c_str());

@@ -328,6 +328,10 @@ int countermodelCheck(QBModel& model, const std::string& formulaPath, steps::Rep
     qdimacs::Expect expect;
     expect.numVars = model.numVars;
     expect.maxKnown = static_cast<int>(model.extToInt.size()) - 1;
+    // A false formula may hold the empty clause; a trace's or a circuit's formula may have
+    // comments among its quantifier lines.
+    expect.emptyClauses = true;
+    expect.prefixThroughComments = model.solver != "Tobrin";
     Refutation refutation(model);
     int result = qdimacs::read(
         formulaPath, expect, [&](const int* literals, int count) { return refutation.clause(literals, count); },

@@ -370,7 +370,7 @@ Attempt Pass::readClauses(bool haveLine) {
                 open = true;
                 continue;
             }
-            if (!open) return problem("empty clause");
+            if (!open && !expect_.emptyClauses) return problem("empty clause");
             // Tautologies are not checked but count for the progress.
             int holds = tautology_ || onClause_(literals_.data(), static_cast<int>(literals_.size()));
             clearMarks();

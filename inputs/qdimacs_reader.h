@@ -36,6 +36,7 @@ struct Expect {
     // them, as certificates from traces and circuits read it (readPrefix below). Off, a
     // comment ends the prefix, as the classic reader of logs has it.
     bool prefixThroughComments = false;
+    bool emptyClauses = false;  // an empty clause is handed on (count 0) instead of refused
 };
 
 // 1 when the whole file was read and every clause was accepted; 0 otherwise. The progress

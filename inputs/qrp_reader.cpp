@@ -60,6 +60,19 @@ class Input {
 
     void onRefill(const Progress* progress) { progress_ = progress; }
 
+    // The rest of the current line, where the buffer holds it up to its newline: [b, e),
+    // e at the newline.
+    bool lineInBuffer(const char*& b, const char*& e) const {
+        if (pos_ >= len_) return false;
+        const void* nl = std::memchr(buffer_.data() + pos_, '\n', len_ - pos_);
+        if (!nl) return false;
+        b = buffer_.data() + pos_;
+        e = static_cast<const char*>(nl);
+        return true;
+    }
+    // Moves to p, a place inside the buffer (after lineInBuffer).
+    void moveTo(const char* p) { pos_ = static_cast<std::size_t>(p - buffer_.data()); }
+
   private:
     bool refill() {
         if (eof_) return false;
@@ -90,7 +103,7 @@ bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 class Parser {
   public:
-    Parser(Input& in, Trace& trace, Pass pass) : in_(in), t_(trace), pass_(pass) {}
+    Parser(Input& in, Trace& trace, Pass pass, const std::string& path) : in_(in), t_(trace), pass_(pass), path_(path) {}
 
     Status run() {
         if (readAll()) return {};
@@ -122,7 +135,9 @@ class Parser {
         int c;
         while ((c = in_.get()) != -1 && c != '\n' && c != 0 && n + 1 < sizeof line) line[n++] = static_cast<char>(c);
         line[n] = 0;
-        if (c == -1) return fail("not a proof trace (no header)");
+        // A file shorter than its first line is named: nothing else tells which file it was.
+        if (c == -1 && in_.readFailed()) return fail("the trace \"" + path_ + "\" cannot be read (broken compression)");
+        if (c == -1) return fail("not a proof trace (no header): \"" + path_ + "\" ends before its first line");
         long v = 0, k = 0;
         char tail = 0;
         if (std::sscanf(line, "p qrp %ld %ld %c", &v, &k, &tail) == 2 && c == '\n') {
@@ -299,7 +314,55 @@ class Parser {
         return finish();
     }
 
+    // A step's line in canonical form (numbers without leading zeros or a sign on 0, each
+    // part ended by 0, nothing but blanks after), whole in the buffer: its numbers into
+    // line_ (id, literals, 0, antecedents, 0) and its end; false, with nothing read, for
+    // anything else, which the reading number by number then reports exactly.
+    bool scanLine(const char* p, const char* e, const char*& end) {
+        line_.clear();
+        int zeros = 0;
+        while (zeros < 2) {
+            while (p < e && isBlank(*p)) ++p;
+            if (p == e) return false;
+            bool negative = *p == '-';
+            if (negative) ++p;
+            const char* digits = p;
+            std::int64_t v = 0;
+            while (p < e && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+            std::size_t n = static_cast<std::size_t>(p - digits);
+            if (n == 0 || n > 18 || (*digits == '0' && (n > 1 || negative))) return false;
+            if (p < e && !isBlank(*p)) return false;
+            if (line_.empty() && (negative || v == 0)) return false;  // the id
+            if (!line_.empty() && v == 0) ++zeros;
+            line_.push_back(negative ? -v : v);
+        }
+        while (p < e && isBlank(*p)) ++p;
+        if (p != e) return false;
+        end = e + 1;
+        return true;
+    }
+
     bool asciiStep() {
+        const char *b = nullptr, *e = nullptr, *end = nullptr;
+        if (in_.lineInBuffer(b, e) && scanLine(b, e, end)) {
+            std::int64_t id = line_[0];
+            in_.moveTo(end);
+            if (pass_ == Pass::Proof && !inProof()) {
+                ++stepIndex_;
+                return true;
+            }
+            if (!beginStep(id)) return false;
+            std::size_t k = 1;
+            for (; line_[k] != 0; ++k) {
+                if (pass_ == Pass::Index)
+                    stepLits_ = 1;
+                else if (!literal(id, line_[k]))
+                    return false;
+            }
+            for (++k; line_[k] != 0; ++k)
+                if (!antecedent(id, line_[k])) return false;
+            return endStep(id);
+        }
         std::int64_t id = 0;
         bool bad = false;
         if (!number(id, bad) || id <= 0) return fail("bad step id");
@@ -460,7 +523,7 @@ class Parser {
         std::int64_t var = l < 0 ? -l : l;
         if (var > maxVar_) return stepFail(id, "literal " + std::to_string(l) + " out of range");
         ++stepLits_;
-        if (pass_ == Pass::Proof) t_.lits.push_back(static_cast<int>(l));
+        if (pass_ == Pass::Proof) pack(l < 0 ? 2 * -l + 1 : 2 * l);
         return true;
     }
 
@@ -487,9 +550,21 @@ class Parser {
         return true;
     }
 
+    void pack(std::int64_t code) {
+        std::int64_t d = code - lastCode_;
+        lastCode_ = code;
+        std::uint64_t z = d < 0 ? (static_cast<std::uint64_t>(-d) << 1) - 1 : static_cast<std::uint64_t>(d) << 1;
+        while (z >= 0x80) {
+            t_.litBytes.push_back(static_cast<std::uint8_t>(z | 0x80));
+            z >>= 7;
+        }
+        t_.litBytes.push_back(static_cast<std::uint8_t>(z));
+    }
+
     bool endStep(std::int64_t) {
         if (pass_ == Pass::Proof) {
-            t_.litStart.push_back(static_cast<std::int64_t>(t_.lits.size()));
+            t_.litStart.push_back(static_cast<std::int64_t>(t_.litBytes.size()));
+            lastCode_ = 0;
             ++proofCursor_;
         }
         ++stepIndex_;
@@ -516,7 +591,10 @@ class Parser {
     Input& in_;
     Trace& t_;
     Pass pass_;
+    const std::string& path_;
     std::string message_;
+    std::int64_t lastCode_ = 0;  // the code of the step's literal before (pass 2)
+    std::vector<std::int64_t> line_;  // the numbers of a step's line (scanLine)
     long maxVar_ = 0;
     std::int64_t lastId_ = 0;
     std::size_t stepIndex_ = 0;
@@ -529,7 +607,7 @@ Status parse(const std::string& path, Trace& trace, Pass pass, const Progress& p
     Input in(path);
     if (!in.ok()) return Status::failure("cannot open the trace \"" + path + "\"");
     in.onRefill(&progress);
-    Status parsed = Parser(in, trace, pass).run();
+    Status parsed = Parser(in, trace, pass, path).run();
     if (parsed && progress) progress(1.0);
     return parsed;
 }
@@ -561,7 +639,16 @@ bool looksLikeTrace(const std::string& path) {
     char head[8] = {0};
     int n = gzread(gz, head, 7);
     gzclose(gz);
-    if (n < 6) return false;
+    if (n < 6) {
+        // A gzip stream that does not get as far: a trace cut short or broken, which the
+        // reader names (a plain file this short is no trace).
+        std::FILE* fp = std::fopen(path.c_str(), "rb");
+        if (!fp) return false;
+        unsigned char magic[2] = {0, 0};
+        bool gzip = std::fread(magic, 1, 2, fp) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+        std::fclose(fp);
+        return gzip;
+    }
     return std::memcmp(head, "p qrp ", 6) == 0 || (n == 7 && std::memcmp(head, "p bqrp ", 7) == 0);
 }
 
@@ -572,9 +659,37 @@ Status readIndex(const std::string& path, Trace& trace, const Progress& progress
 
 Status readProof(const std::string& path, Trace& trace, const Progress& progress) {
     markProof(trace);
-    trace.lits.clear();
+    std::vector<std::uint8_t>().swap(trace.litBytes);
     trace.litStart.assign(1, 0);
-    return parse(path, trace, Pass::Proof, progress);
+    trace.litStart.reserve(trace.proof.size() + 1);
+    Status read = parse(path, trace, Pass::Proof, progress);
+    trace.litBytes.shrink_to_fit();
+    return read;
+}
+
+void Trace::literalsOf(std::size_t p, std::vector<int>& out) const {
+    out.clear();
+    const std::uint8_t* at = litBytes.data() + litStart[p];
+    const std::uint8_t* end = litBytes.data() + litStart[p + 1];
+    std::int64_t code = 0;
+    while (at < end) {
+        std::uint64_t z = 0;
+        int shift = 0;
+        std::uint8_t b;
+        do {
+            b = *at++;
+            z |= static_cast<std::uint64_t>(b & 0x7f) << shift;
+            shift += 7;
+        } while (b & 0x80);
+        code += (z & 1) ? -static_cast<std::int64_t>((z + 1) >> 1) : static_cast<std::int64_t>(z >> 1);
+        int var = static_cast<int>(code >> 1);
+        out.push_back((code & 1) ? -var : var);
+    }
+}
+
+void Trace::releaseLiterals() {
+    std::vector<std::uint8_t>().swap(litBytes);
+    std::vector<std::int64_t>().swap(litStart);
 }
 
 }  // namespace qrp

@@ -37,17 +37,26 @@ struct Trace {
     std::int64_t undefinedFinalAnt = 0;
 
     // Pass 2: the proof, the steps the last step is derived from, in file order.
-    std::vector<std::int32_t> proof;     // step indices, ascending
-    std::vector<std::int64_t> litStart;  // proof.size() + 1 offsets into lits
-    std::vector<int> lits;
+    std::vector<std::int32_t> proof;  // step indices, ascending
+    // The literals of the proof's steps, packed: each step's literals in printed order,
+    // each as a varint of the zigzag difference between its code (2 * variable, plus 1
+    // when negative) and the one before (0 before the first). Solvers print a step's
+    // variables close together, so most literals take one byte.
+    std::vector<std::uint8_t> litBytes;
+    std::vector<std::int64_t> litStart;  // proof.size() + 1 offsets into litBytes
 
     std::size_t steps() const { return ids.size(); }
+    // The literals of the proof's step at position p (0-based) of proof, into out.
+    void literalsOf(std::size_t p, std::vector<int>& out) const;
+    // The trace's own numbers of steps' literals are gone; the index stays.
+    void releaseLiterals();
 };
 
 // Share of the file read so far, 0..1, for the progress marks of the caller's step.
 using Progress = std::function<void(double done)>;
 
-// The first bytes of a trace (plain or gzip), as told from the file: "p qrp " or "p bqrp ".
+// The first bytes of a trace (plain or gzip), as told from the file: "p qrp " or "p bqrp ",
+// or a gzip stream too short or broken to tell (reading it then says what is wrong).
 bool looksLikeTrace(const std::string& path);
 
 // Pass 1: header, prefix, ids and antecedents of every step, and the result line. A

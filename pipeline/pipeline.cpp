@@ -88,6 +88,7 @@ std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bo
     ExtractionOptions options;
     enterReconstructionPhase();  // traces and circuits build with the -hbdd method
     options.reorderMethod = reorderCurrent();
+    options.countermodels = true;
     ModelResult built = trace ? extractFromTrace(path, formulaPath, options, steps::display())
                               : certificateFromCircuit(path, formulaPath, CircuitOptions{options.reorderMethod});
     if (!built) {
