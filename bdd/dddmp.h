@@ -38,6 +38,14 @@ LoadResult loadArray(std::FILE* fp, char mode);
 // the size of everything it reads, from its offset 0, and bounds the counts as a file's
 // size does.
 LoadResult loadArray(std::FILE* fp, char mode, long streamSize);
+// Where the file's variables go. Manager: the manager's order stays as it is, as in the
+// reference library (nodes out of that order are made through ite, which may cost
+// exponential time for a dump written under a very different order). File: the file's
+// support variables first take the file's relative order, in the levels they hold (the
+// other variables stay where they are), and every node is joined directly: a dump
+// written after reordering loads in linear time.
+enum class LoadOrder { Manager, File };
+LoadResult loadArray(std::FILE* fp, char mode, long streamSize, LoadOrder order);
 
 // Number of nodes of the roots in the complement-edge form of the dumps, the constant
 // included (the reference library's sharing size).

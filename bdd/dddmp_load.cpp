@@ -29,7 +29,8 @@ constexpr long kMaxVars = 2000000;
 
 class Loader {
   public:
-    Loader(std::FILE* fp, char mode, long fileSize) : fp_(fp), wantMode_(mode), givenSize_(fileSize) {}
+    Loader(std::FILE* fp, char mode, long fileSize, LoadOrder order)
+        : fp_(fp), wantMode_(mode), givenSize_(fileSize), order_(order) {}
     LoadResult run();
 
   private:
@@ -72,6 +73,7 @@ class Loader {
     bool haveIds_ = false, havePermids_ = false, haveRootIds_ = false;
     long fileSize_ = -1;
     long givenSize_ = -1;  // the size of what the stream reads, when it is no plain file
+    LoadOrder order_;
 
     // Records, by node number (slot 0 unused): support position (nsupp_ for a
     // constant), then and else children with their complement as the sign.
@@ -380,6 +382,16 @@ std::vector<bdd::Bdd> Loader::build() {
         varIndex[p] = ids_[order[p]];
         bdd::ithVar(varIndex[p]);  // the variable exists from here on
     }
+    if (order_ == LoadOrder::File) {
+        // The support takes the levels it holds now, in the file's order; the rest stays.
+        std::vector<int> levels;
+        for (int index : varIndex) levels.push_back(manager.levelOf(index));
+        std::sort(levels.begin(), levels.end());
+        std::vector<int> levelToIndex(static_cast<std::size_t>(manager.size()));
+        for (int level = 0; level < manager.size(); ++level) levelToIndex[level] = manager.indexAt(level);
+        for (long p = 0; p < nsupp_; ++p) levelToIndex[levels[p]] = varIndex[p];
+        manager.setOrder(levelToIndex);
+    }
 
     // Which polarities of each node are needed: the engine has no complement edges,
     // so a node and its negation are separate functions, built only where used.
@@ -470,8 +482,12 @@ LoadResult Loader::run() {
 LoadResult loadArray(std::FILE* fp, char mode) { return loadArray(fp, mode, -1); }
 
 LoadResult loadArray(std::FILE* fp, char mode, long streamSize) {
+    return loadArray(fp, mode, streamSize, LoadOrder::Manager);
+}
+
+LoadResult loadArray(std::FILE* fp, char mode, long streamSize, LoadOrder order) {
     if (!fp) return Status::failure("no stream");
-    Loader loader(fp, mode, streamSize);
+    Loader loader(fp, mode, streamSize, order);
     return loader.run();
 }
 

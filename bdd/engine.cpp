@@ -19,7 +19,15 @@ using namespace buddy;
 #include <utility>
 #include <vector>
 
+#include "bdd/memory_bound.h"
 #include "outcomes/outcome.h"
+
+// BuDDy's own node constructor, table growth, collection and table sizes (exported, not
+// in its header).
+extern "C" int bdd_makenode(unsigned int level, int low, int high);
+extern "C" void bdd_noderesize(int rehash);
+extern "C" void bdd_gbc(void);
+extern "C" int bdd_prime_lte(int);
 
 namespace bdd {
 
@@ -35,13 +43,22 @@ constexpr int kTrue = 1;
 // manager itself.
 Manager* g_current = nullptr;
 std::uint32_t g_managersMade = 0;
+// The live manager's node limit, and the table size BuDDy stops growing at (the largest
+// prime up to the limit); 0 when no limit was set.
+long g_nodeLimit = 0;
+long g_fullTable = 0;
 
 void onError(int code) {
     if (code == BDD_MEMORY || code == BDD_NODENUM) outcome::memout();
     outcome::abnormalExit(bdd_errstring(code), __LINE__, "BddEngine");
 }
 
-void silentGbc(int, bddGbcStat*) {}
+// After a collection: a table that may grow no more and is still nearly full would be
+// collected again every few nodes, a run that crawls instead of ending. It ends here.
+void afterCollection(int pre, bddGbcStat* stat) {
+    if (pre || g_fullTable <= 0) return;
+    if (stat->nodes >= g_fullTable && stat->freenodes < stat->nodes / 16) outcome::memout();
+}
 
 // Reordering works on blocks; every variable is a block of its own. BuDDy keeps the
 // blocks in a list sorted by level and walks it for every block added, so blocks are
@@ -149,6 +166,18 @@ int cacheEntriesFor(long inputBytes) {
     return entries;
 }
 
+// The node table's limit: what it holds now plus what the memory the process may still
+// use (memory_bound.h) can pay for. A node costs 20 bytes of the table and 8 more while
+// the writers walk it (the visitor's slot per table entry); an eighth of the room and
+// 32 MB are left for everything else the run holds (the formula's tables, the checks,
+// the writers' buffers). The engine numbers nodes with ints: 2^30 at most.
+long nodeLimitFor(long long room, long allocated) {
+    constexpr long long kBytesPerNode = 32, kMost = 1LL << 30;
+    long long spare = kMost;
+    if (room != kNoMemoryBound) spare = std::max(0LL, room - room / 8 - (32LL << 20)) / kBytesPerNode;
+    return static_cast<long>(std::max<long long>(allocated + 1, std::min(kMost, allocated + spare)));
+}
+
 }  // namespace
 
 Manager::Manager(int numVars, long inputBytes) {
@@ -156,11 +185,14 @@ Manager::Manager(int numVars, long inputBytes) {
     if (bdd_init(1 << 16, cacheEntriesFor(inputBytes)) < 0) outcome::memout();
     // bdd_init puts BuDDy's own handler back (message on standard error, exit 1).
     bdd_error_hook(onError);
-    bdd_gbc_hook(silentGbc);
+    bdd_gbc_hook(afterCollection);
     bdd_resize_hook(nullptr);
     bdd_reorder_verbose(0);
     bdd_reorder_hook(ManagerAccess::onReorder);
     bdd_setmaxincrease(1 << 22);
+    g_nodeLimit = nodeLimitFor(memoryHeadroom(), bdd_getallocnum());
+    bdd_setmaxnodenum(static_cast<int>(g_nodeLimit));
+    g_fullTable = bdd_prime_lte(static_cast<int>(g_nodeLimit));
     g_current = this;
     generation_ = ++g_managersMade;
     size_ = numVars < 0 ? 0 : numVars;
@@ -171,6 +203,7 @@ Manager::Manager(int numVars, long inputBytes) {
 
 Manager::~Manager() {
     g_current = nullptr;
+    g_nodeLimit = g_fullTable = 0;
     bdd_done();
 }
 
@@ -217,12 +250,34 @@ void Manager::enableReordering(int cuddMethod) {
 
 void Manager::disableReordering() { bdd_autoreorder(BDD_REORDER_NONE); }
 
+void Manager::reorder() {
+    int method = bdd_getreorder_method();
+    if (method == BDD_REORDER_NONE) return;
+    // BuDDy runs the hook around automatic reorderings only.
+    ManagerAccess::onReorder(1);
+    bdd_reorder(method);
+    ManagerAccess::onReorder(0);
+}
+
 void Manager::setReorderHooks(std::function<void()> pre, std::function<void()> post) {
     preHook_ = std::move(pre);
     postHook_ = std::move(post);
 }
 
 long Manager::liveNodes() const { return bdd_getnodenum(); }
+
+long Manager::nodeLimit() const { return g_nodeLimit; }
+
+bool Manager::withinNodes(long budget) {
+    long used = bdd_getnodenum();
+    if (used <= budget || (budget == checkedBudget_ && used <= collectedUpTo_)) return true;
+    bdd_gbc();
+    used = bdd_getnodenum();
+    // Within the budget, the next collection waits for budget/8 more nodes.
+    checkedBudget_ = budget;
+    collectedUpTo_ = used <= budget ? used + budget / 8 : 0;
+    return used <= budget;
+}
 
 // ---- handles ----
 
@@ -353,9 +408,6 @@ Bdd ite(const Bdd& c, const Bdd& t, const Bdd& e) {
     return adopt(bdd_ite(ManagerAccess::node(c), ManagerAccess::node(t), ManagerAccess::node(e)));
 }
 
-// BuDDy's own node constructor and table growth (exported, not in its header).
-extern "C" int bdd_makenode(unsigned int level, int low, int high);
-extern "C" void bdd_noderesize(int rehash);
 
 NodeBuilder::NodeBuilder() {
     Manager::current();

@@ -45,11 +45,29 @@ class Manager {
     // Dynamic reordering, chosen by the reference library's method number (1 = none).
     void enableReordering(int cuddMethod);
     void disableReordering();
+    // Reorders now, with the method of automatic reordering (nothing while that is off),
+    // the hooks around it: for builders that keep their BDDs small between operations
+    // instead of waiting for the node table to fill.
+    void reorder();
     // Called around every reordering, automatic or forced.
     void setReorderHooks(std::function<void()> pre, std::function<void()> post);
 
-    // Live nodes in the node table (for benchmarks and diagnostics).
+    // Nodes in use in the node table: those the live handles hold, and garbage not yet
+    // collected (a collection runs when the table fills). Constant time, so builders may
+    // ask after every operation.
     long liveNodes() const;
+    // For builders that give up on BDDs above a budget: true when the live handles hold at
+    // most `budget` nodes, give or take an eighth. Constant time while liveNodes() is
+    // within the budget; above it, one garbage collection tells, and another comes only
+    // after budget/8 more nodes. A single operation is not interrupted: the check goes
+    // between operations, and the node limit below still ends a runaway one.
+    bool withinNodes(long budget);
+    // The most nodes the table may hold: what it held when the manager was made plus what
+    // the memory the process may still use pays for (bdd/memory_bound.h: available
+    // memory, control-group limits, RLIMIT_AS, RLIMIT_DATA). Past it the run ends with
+    // MEMOUT, as it does when the table is at its limit and a collection frees almost
+    // nothing.
+    long nodeLimit() const;
 
     static bool live();
     // The live manager (abnormal exit when there is none).
@@ -60,6 +78,8 @@ class Manager {
     friend struct ManagerAccess;
     std::uint32_t generation_ = 0;  // stamped on every handle this manager makes
     int size_ = 0;                  // the manager size as the reference library counts it
+    long checkedBudget_ = -1;       // withinNodes answers yes for this budget up to
+    long collectedUpTo_ = 0;        // this many nodes without collecting
     std::function<void()> preHook_;
     std::function<void()> postHook_;
 };

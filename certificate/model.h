@@ -68,6 +68,10 @@ struct QBModel {
     // certificate) and that of the variables with functions ("existential").
     const char* inputQuantifier() const { return countermodel() ? "existential" : "universal"; }
     const char* functionQuantifier() const { return countermodel() ? "universal" : "existential"; }
+    // The letter before a variable's number in drawings and dumps: "a" for a universal,
+    // "e" for an existential.
+    const char* inputLetter() const { return countermodel() ? "e" : "a"; }
+    const char* functionLetter() const { return countermodel() ? "a" : "e"; }
     // An input variable of the functions (a universal of a true formula's certificate).
     bool isUniversal(int v) const { return univIndex[v] != 0; }
     // Kept by stripping (every variable is, before stripping has run).
@@ -84,6 +88,12 @@ struct QBModel {
 // numbers up to maxExtVar: posBdd/negBdd hold the logical zero (zeroFunctions) or null,
 // indepCube is null, hypStack has numVars + 1 empty slots, the index maps are 0.
 void allocateModelTables(QBModel& model, int numVars, int numUniv, int maxExtVar, bool zeroFunctions);
+
+// Records which variables with functions are quantified before every input in the
+// formula's prefix (free variables count as outermost existentials): their functions
+// depend on no input, so indepCube holds the cube of all inputs for them. The partial
+// certificate of the QDC file lists their values.
+void markOutermostFunctions(QBModel& model, const std::vector<std::pair<char, std::vector<int>>>& blocks);
 
 // A certificate built or read from a file, or the message saying why there is none.
 using ModelResult = Result<std::unique_ptr<QBModel>>;

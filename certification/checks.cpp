@@ -188,6 +188,7 @@ int validityCheck(QBModel& model, const std::string& formulaPath, steps::Reporte
     qdimacs::Expect expect;
     expect.numVars = model.numVars;
     expect.maxKnown = static_cast<int>(model.extToInt.size()) - 1;
+    expect.prefixThroughComments = model.solver != "Tobrin";  // a trace's or a circuit's
     const QBModel& m = model;
     std::vector<bdd::Bdd> falsify = falsifiers(model);
     AlwaysTrue alwaysTrue(model);

@@ -53,7 +53,7 @@ void storeRoots(OutputFile& file, const QBModel& model, const std::string& base,
         // would lack the field it expects. So text dumps carry the universals' names,
         // "a" and the formula number; binary dumps have one node form and stay as they are.
         options.varNames.reserve(options.auxIds.size());
-        for (int id : options.auxIds) options.varNames.push_back("a" + std::to_string(id));
+        for (int id : options.auxIds) options.varNames.push_back(model.inputLetter() + std::to_string(id));
     }
     if (!dddmp::storeArray(file.stream(), roots, options)) file.fail();
 }
@@ -65,7 +65,7 @@ bool writeDot(const QBModel& model, const std::string& path, const std::vector<b
     std::vector<int> ids = expUniversalIds(model);
     std::vector<std::string> inputs(ids.size());
     // BDD variable 0 stands for no universal (and is in no support): it keeps no name.
-    for (int j = 1; j <= model.numUniv && j < static_cast<int>(ids.size()); ++j) inputs[j] = "a" + std::to_string(ids[j]);
+    for (int j = 1; j <= model.numUniv && j < static_cast<int>(ids.size()); ++j) inputs[j] = model.inputLetter() + std::to_string(ids[j]);
     if (!dddmp::dumpDot(file.stream(), roots, inputs, names)) file.fail();
     return commitAndClose(file, reporter);
 }

@@ -49,6 +49,28 @@ struct Circuit {
 
 constexpr unsigned kUnset = ~0u;
 
+// Functions without BDDs (too large for them) are written from their circuit form: its
+// gates, in its own order (every gate after its fan-in), follow the inputs.
+Circuit fromFunctionCircuit(Circuit& c, const FunctionCircuit& f, const QBModel& model, const std::vector<int>& outputs) {
+    auto literal = [&](std::uint32_t lit) -> unsigned {
+        std::uint32_t var = lit >> 1;
+        if (var == 0) return lit;
+        if (var <= static_cast<std::uint32_t>(f.numInputs)) return c.inputLitOfIndex[var] ^ (lit & 1);
+        return 2 * (c.numInputs() + (var - static_cast<std::uint32_t>(f.numInputs))) ^ (lit & 1);
+    };
+    for (std::size_t g = 0; g < f.gates(); ++g) {
+        unsigned a = literal(f.left[g]), b = literal(f.right[g]);
+        c.gates.push_back(std::max(a, b));
+        c.gates.push_back(std::min(a, b));
+    }
+    for (int v : outputs) {
+        c.outputExt.push_back(model.intToExt[v]);
+        std::uint32_t out = v < static_cast<int>(f.output.size()) ? f.output[v] : FunctionCircuit::kNone;
+        c.outputFn.push_back(out == FunctionCircuit::kNone ? 0u : literal(out));
+    }
+    return c;
+}
+
 Circuit buildCircuit(const QBModel& model) {
     Circuit c;
     std::vector<int> order;
@@ -66,6 +88,7 @@ Circuit buildCircuit(const QBModel& model) {
         if (!model.isUniversal(v) && model.keeps(v)) outputs.push_back(v);
     std::sort(outputs.begin(), outputs.end(),
               [&](int a, int b) { return model.intToExt[a] < model.intToExt[b]; });
+    if (!model.noBdds.empty() && model.circuit) return fromFunctionCircuit(c, *model.circuit, model, outputs);
 
     // The outputs' functions: constants (a null function is false) at once, the others
     // as roots of one walk, in output order.
@@ -156,7 +179,7 @@ void symbols(Writer& w, const Circuit& c, const QBModel& model) {
         w.number(c.outputExt[k]);
         w.ch('\n');
     }
-    w.text("c\nPlumex certificate of \"");
+    w.text(model.countermodel() ? "c\nPlumex countermodel of \"" : "c\nPlumex certificate of \"");
     w.text(model.formula);
     w.text("\"\n");
 }

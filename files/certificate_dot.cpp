@@ -6,7 +6,7 @@
 Status writeDot(const QBModel& model, const std::string& path, const std::vector<bdd::Bdd>& roots,
                 const std::vector<std::string>& rootNames) {
     std::vector<std::string> inputNames(static_cast<std::size_t>(model.numUniv) + 1);
-    for (int k = 1; k <= model.numUniv; ++k) inputNames[k] = "a" + std::to_string(model.intToExt[model.univVar[k]]);
+    for (int k = 1; k <= model.numUniv; ++k) inputNames[k] = model.inputLetter() + std::to_string(model.intToExt[model.univVar[k]]);
     OutputFile out(path);
     if (out.ok() && !dddmp::dumpDot(out.stream(), roots, inputNames, rootNames)) out.fail();
     return out.commit();
@@ -31,27 +31,27 @@ Status writeCertificateDot(const QBModel& model, const std::string& path) {
         const bdd::Bdd& pos = model.posBdd[v];
         const bdd::Bdd& neg = model.negBdd[v];
         if (pos.isNull() || neg.isNull()) continue;
-        std::string e = std::to_string(model.intToExt[v]);
+        std::string e = model.functionLetter() + std::to_string(model.intToExt[v]);
         if (!groups.empty()) {
             Group& g = groups.back();
             const bdd::Bdd& gp = model.posBdd[g.first];
             const bdd::Bdd& gn = model.negBdd[g.first];
             if (pos == gp && neg == gn) {
-                g.posName += " e" + e;
-                g.negName += " !e" + e;
+                g.posName += " " + e;
+                g.negName += " !" + e;
                 continue;
             }
             if (pos == gn && neg == gp) {
-                g.posName += " !e" + e;
-                g.negName += " e" + e;
+                g.posName += " !" + e;
+                g.negName += " " + e;
                 continue;
             }
         }
         Group g;
         g.first = v;
         g.twoRoots = neg != !pos;
-        g.posName = "e" + e;
-        g.negName = "!e" + e;
+        g.posName = e;
+        g.negName = "!" + e;
         groups.push_back(std::move(g));
     }
     std::vector<bdd::Bdd> roots;

@@ -15,6 +15,11 @@
 namespace {
 
 constexpr const char* kVersion = "1.3";
+// A countermodel's file: the version a reader that knows only certificates refuses, and a
+// polarity line; its two variable lists name the inputs first, as in version 1.3.
+constexpr const char* kPolarityVersion = "1.4";
+constexpr const char* kCountermodel = "countermodel";
+constexpr const char* kCertificate = "certificate";
 // Header lines 1 to 5 are short; the formula line may hold a long path.
 constexpr std::size_t kHeaderLine = 10000;
 // Same bound as the solver log's numbering: far above any formula, and it keeps the
@@ -32,12 +37,14 @@ Status writeQbm(QBModel& model, const std::string& path) {
     OutputFile out(path, "wb");
     if (!out.ok()) return out.commit();  // says why it could not be created
     std::FILE* fp = out.stream();
-    std::fprintf(fp, "# QBM file, %s\n", kVersion);
+    bool counter = model.countermodel();
+    std::fprintf(fp, "# QBM file, %s\n", counter ? kPolarityVersion : kVersion);
+    if (counter) std::fprintf(fp, "# polarity: %s\n", kCountermodel);
     std::fprintf(fp, "# solver: %s\n", model.solver.c_str());
     std::fprintf(fp, "# formula: \"%s\"\n", model.formula.c_str());
     std::fprintf(fp, "# complete: %s\n", model.complete ? "YES" : "NO");
     std::fprintf(fp, "# dump format: %s\n", binary ? "binary" : "text");
-    std::fprintf(fp, "# universals[%i]: ", model.numUniv);
+    std::fprintf(fp, "# %ss[%i]: ", model.inputQuantifier(), model.numUniv);
     for (int k = 1; k <= model.numUniv; ++k) std::fprintf(fp, "%i ", model.intToExt[model.univVar[k]]);
     std::fputc('\n', fp);
 
@@ -49,7 +56,7 @@ Status writeQbm(QBModel& model, const std::string& path) {
         roots.push_back(functionOr0(model.posBdd, v));
         roots.push_back(functionOr0(model.negBdd, v));
     }
-    std::fprintf(fp, "# existentials[%zu]: ", existentials.size());
+    std::fprintf(fp, "# %ss[%zu]: ", model.functionQuantifier(), existentials.size());
     for (int e : existentials) std::fprintf(fp, "%i ", e);
     std::fputc('\n', fp);
 
@@ -166,12 +173,20 @@ ModelResult QbmReader::run() {
         if (i == std::string::npos) return std::string();
         return s.substr(i, s.find_first_of(" \t\r\v\f", i) - i);
     };
-    std::string version, solver, formula, complete, format;
+    std::string version, polarity, solver, formula, complete, format;
     std::vector<long> universals, existentials;
     bool header = headerLine("# QBM file, ", version) &&
-                  (firstWord(version) == kVersion || fail("unsupported QBM version")) && headerLine("#", solver) &&
-                  headerLine("# formula:", formula) && headerLine("# complete:", complete) &&
-                  headerLine("# dump format:", format);
+                  (firstWord(version) == kVersion || firstWord(version) == kPolarityVersion ||
+                   fail("unsupported QBM version \"" + firstWord(version) + "\""));
+    bool counter = false;
+    if (header && firstWord(version) == kPolarityVersion) {
+        header = headerLine("# polarity:", polarity);
+        counter = word(polarity) == kCountermodel;
+        if (header && !counter && word(polarity) != kCertificate)
+            header = fail("unknown polarity \"" + word(polarity) + "\"");
+    }
+    header = header && headerLine("#", solver) && headerLine("# formula:", formula) &&
+             headerLine("# complete:", complete) && headerLine("# dump format:", format);
     if (header) {
         // The formula's words, joined by single blanks, between double quotes.
         std::string joined;
@@ -199,7 +214,11 @@ ModelResult QbmReader::run() {
         else
             header = fail("unknown dump format \"" + f + "\"");
     }
-    header = header && numberList("universals", universals) && numberList("existentials", existentials);
+    // The inputs' list comes first: the universals of a certificate, the existentials of a
+    // countermodel. In the tables below they keep the certificate's names.
+    const char* inputs = counter ? "existentials" : "universals";
+    const char* functions = counter ? "universals" : "existentials";
+    header = header && numberList(inputs, universals) && numberList(functions, existentials);
     if (!header) return Status::failure(error_);
 
     int numUniv = static_cast<int>(universals.size());
@@ -209,6 +228,7 @@ ModelResult QbmReader::run() {
     for (long e : existentials) maxExt = std::max(maxExt, e);
 
     auto model = std::make_unique<QBModel>();
+    if (counter) model->polarity = Polarity::False;
     model->manager = std::make_unique<bdd::Manager>(numUniv + 1, inputs::fileBytes(path_));
     int numVars = numExist + numUniv + 1;
     allocateModelTables(*model, numVars, numUniv, static_cast<int>(maxExt), false);
@@ -236,13 +256,13 @@ ModelResult QbmReader::run() {
         model->univIndex[v] = k;
     }
 
-    dddmp::LoadResult loaded = dddmp::loadArray(fp_, mode);
+    dddmp::LoadResult loaded = dddmp::loadArray(fp_, mode, -1, dddmp::LoadOrder::File);
     if (!loaded.ok()) return Status::failure("bad forest: " + loaded.message());
     // The first 2E roots are the certificate; a forest with more carries extra roots,
     // which are dropped. Too few cannot make a certificate.
     if (loaded->size() < 2 * static_cast<std::size_t>(numExist))
         return Status::failure("the forest has " + std::to_string(loaded->size()) + " roots for " +
-                               std::to_string(numExist) + " existentials");
+                               std::to_string(numExist) + " " + functions);
     loaded->resize(2 * static_cast<std::size_t>(numExist));
     // Every function must be one of the universals alone.
     std::vector<int> universalIndices;
@@ -250,7 +270,7 @@ ModelResult QbmReader::run() {
     bdd::Bdd all = bdd::positiveCube(std::move(universalIndices));
     for (const bdd::Bdd& root : *loaded) {
         if (!bdd::exist(root, all).isConstant())
-            return Status::failure("the forest uses variables that are no universals");
+            return Status::failure(std::string("the forest uses variables that are no ") + inputs);
     }
     model->nodeCount = dddmp::sharingSize(*loaded);
     for (int k = 1; k <= numExist; ++k) {

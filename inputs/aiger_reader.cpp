@@ -147,11 +147,15 @@ Result<Circuit> readCircuit(const std::string& path, unsigned long knownVars) {
         return Status::failure("bad header line (M I L O A)");
     if (l != 0)
         return Status::failure("a certificate has no latches");
+    // Every input and gate is a variable of its own, numbered up to M.
+    if (i + a > m)
+        return Status::failure("header M (" + std::to_string(m) + ") is below I + L + A (" + std::to_string(i + a) +
+                               "): every input and gate needs a variable of its own up to M");
     // Outputs and gates take two bytes at least; ASCII inputs too, binary ones none. Every
     // table is sized by M: an ASCII file may number its variables up to the formula's and
     // beyond them by what its own lines can define, no further.
     const unsigned long bytes = in.left();
-    if (m > kMaxVar || o > bytes / 2 || a > bytes / 2 || (!binary && i > bytes / 2) || i + a > m ||
+    if (m > kMaxVar || o > bytes / 2 || a > bytes / 2 || (!binary && i > bytes / 2) ||
         (binary && (m != i + a || i > knownVars)) || (!binary && m > knownVars + bytes))
         return Status::failure(binary && m != i + a ? "header M is not I + L + A"
                                                     : "header counts too large for the file");

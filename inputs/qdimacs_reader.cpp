@@ -222,7 +222,9 @@ Attempt Pass::readPrefix(bool& haveLine) {
     long quantified = 0;
     haveLine = nextLine();
     if (restart_) return Attempt::Restart;
-    while (haveLine && (cur_[0] == 'a' || cur_[0] == 'e')) {
+    for (; haveLine; haveLine = nextLine()) {
+        if (cur_[0] == 'c' && expect_.prefixThroughComments) continue;
+        if (cur_[0] != 'a' && cur_[0] != 'e') break;
         int block = static_cast<int>(prefix_.blockKind.size());
         prefix_.blockKind.push_back(cur_[0]);
         const char* p = cur_;
@@ -250,14 +252,14 @@ Attempt Pass::readPrefix(bool& haveLine) {
             }
             ++quantified;
         }
-        haveLine = nextLine();
-        if (restart_) return Attempt::Restart;
     }
+    if (restart_) return Attempt::Restart;
     std::sort(aboveV_.begin(), aboveV_.end());
     // Variables that no block quantifies are free, that is outermost existentials: a
     // formula whose problem line counts exactly the certificate's variables matches too.
-    // A comment line ends the prefix as well, and then nothing can be told of the blocks
-    // that may follow it: only the quantified variables count.
+    // A comment line ends the prefix as well (unless the prefix goes through comments),
+    // and then nothing can be told of the blocks that may follow it: only the quantified
+    // variables count.
     bool endedByComment = haveLine && cur_[0] == 'c';
     long known = numVars_ + static_cast<long>(aboveV_.size());
     bool matches = quantified + 1 == expect_.numVars ||
@@ -456,13 +458,7 @@ Result<HeadPrefix> readPrefix(const std::string& path) {
     };
     auto onLine = [&](const char* p, long number) {
         lineNo = number;
-        if (*p == 'c' || blankLine(p)) {
-            if (header && *p == 'c') {  // a comment ends the prefix
-                done = true;
-                return false;
-            }
-            return true;
-        }
+        if (*p == 'c' || blankLine(p)) return true;
         if (!header) {
             long v = 0, c = 0, extra = 0;
             if (*p++ != 'p') return fail("no problem line");

@@ -32,6 +32,10 @@ using PrefixCallback = std::function<int(const Prefix& prefix)>;
 struct Expect {
     int numVars = 0;    // prefix variables + 1 must equal this
     int maxKnown = 0;   // highest external number the certificate knows (Prefix::block size - 1)
+    // Comment lines among the quantifier lines are skipped and the prefix goes on after
+    // them, as certificates from traces and circuits read it (readPrefix below). Off, a
+    // comment ends the prefix, as the classic reader of logs has it.
+    bool prefixThroughComments = false;
 };
 
 // 1 when the whole file was read and every clause was accepted; 0 otherwise. The progress
@@ -50,7 +54,8 @@ WalkEnd walkLines(const std::string& path, std::size_t& lineSize, const LineCall
                   const std::function<void()>& onRestart);
 
 // The problem line and the quantifier blocks alone, for readers of other certificate
-// formats that number their variables after the formula's.
+// formats that number their variables after the formula's. Comment lines among the
+// quantifier lines are skipped: the prefix ends at the first line that is neither.
 struct HeadPrefix {
     long numVars = 0;  // V of the problem line
     std::vector<std::pair<char, std::vector<int>>> blocks;  // 'a'/'e' and variables, in file order

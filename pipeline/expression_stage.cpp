@@ -31,8 +31,15 @@ ExpDumpOptions dumpOptions(const QBModel& model) {
 int expEvaluationStage(QBModel& model) {
     steps::Reporter& display = steps::display();
     ExpList* list = settings().expressions;
+    // Queries are answered on the BDDs: functions too large for them cannot be queried.
+    auto withoutBdds = [&] {
+        if (model.noBdds.empty()) return false;
+        display.close("not evaluated: " + model.noBdds);
+        return true;
+    };
     if (list) {
         display.open(std::string("Evaluation (") + (list->direct() ? "direct" : "inverse") + ")");
+        if (withoutBdds()) return 0;
         if (!expCheckArgs(model, *list)) {
             display.close("Bad argument type");
             return 0;
@@ -47,6 +54,7 @@ int expEvaluationStage(QBModel& model) {
     }
     if (!settings().expressionFile.empty()) {
         display.open("Evaluation (" + settings().expressionFile + ")");
+        if (withoutBdds()) return 0;
         ExpFileOptions options;
         options.dumps = dumpOptions(model);
         options.showResults = settings().verbosity <= 3;

@@ -86,12 +86,10 @@ std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bo
         return nullptr;
     }
     ExtractionOptions options;
-    if (trace) {
-        enterReconstructionPhase();
-        options.reorderMethod = reorderCurrent();
-    }
+    enterReconstructionPhase();  // traces and circuits build with the -hbdd method
+    options.reorderMethod = reorderCurrent();
     ModelResult built = trace ? extractFromTrace(path, formulaPath, options, steps::display())
-                              : certificateFromCircuit(path, formulaPath);
+                              : certificateFromCircuit(path, formulaPath, CircuitOptions{options.reorderMethod});
     if (!built) {
         steps::close("Error: " + built.message());
         return nullptr;
@@ -99,41 +97,38 @@ std::unique_ptr<QBModel> certificateFromSolverOutput(const std::string& path, bo
     std::unique_ptr<QBModel> model = std::move(*built);
     if (!trace && model->solver == "Tobrin") model->solver = "AIGER";
     if (model->formula.empty()) model->formula = formulaPath;
+    // A countermodel's outermost universals, whose values the QDC file gives.
+    if (model->countermodel())
+        if (Result<qdimacs::HeadPrefix> prefix = qdimacs::readPrefix(formulaPath); prefix)
+            markOutermostFunctions(*model, prefix->blocks);
     return model;
-}
-
-// The formula a certificate records, as found: a relative path is looked up from the
-// working directory first and then from the directory of the input it came from.
-std::string recordedFormula(const std::string& recorded, const std::string& inputPath) {
-    if (recorded.empty() || recorded[0] == '/' || inputs::formulaExists(recorded)) return recorded;
-    std::size_t slash = inputPath.rfind('/');
-    if (slash == std::string::npos) return recorded;
-    std::string beside = inputPath.substr(0, slash + 1) + recorded;
-    return inputs::formulaExists(beside) ? beside : recorded;
 }
 
 // Steps 5 and 6: the checks and, for a consistent certificate, the final reordering.
 // Returns the valid flag.
-bool certify(QBModel& model, const std::string& formulaPath) {
+// A trace or circuit was read against its formula, which is then part of the certificate:
+// it is checked whatever the formula's name.
+bool certify(QBModel& model, const std::string& formulaPath, bool formulaRead) {
+    const std::string noun = model.countermodel() ? "Countermodel" : "Certificate";
     if (!certification::consistencyCheck(model, steps::display())) {
-        steps::closeWithShare("\nCertificate is INCONSISTENT");
+        steps::closeWithShare("\n" + noun + " is INCONSISTENT");
         return false;
     }
     bool valid = true;
-    if (!inputs::formulaExists(formulaPath) && !inputs::formulaUnreadable(formulaPath)) {
+    if (!formulaRead && !inputs::formulaExists(formulaPath) && !inputs::formulaUnreadable(formulaPath)) {
         steps::close("Verification skipped, cannot parse \"" + formulaPath + "\"");
     } else if (!settings().check) {
         steps::close("Verification skipped as requested");
     } else if (certification::FailingClause failing;
                certification::validityCheck(model, formulaPath, steps::display(), &failing)) {
-        steps::closeWithShare("Certificate is VALID");
+        steps::closeWithShare(noun + " is VALID");
     } else {
         // The first failing clause is drawn into the working directory.
         if (!failing.satisfied.isNull()) {
             Status drawn = writeClauseDot(failing.satisfied, failing.hypothesis, failing.alwaysSat, "bdd_test.dot");
             if (!drawn) steps::print("(%s) ", drawn.message().c_str());
         }
-        steps::closeWithShare("Certificate is INVALID");
+        steps::closeWithShare(noun + " is INVALID");
         valid = false;
     }
     if (settings().reorderFinal != kReorderNone) {
@@ -152,9 +147,15 @@ long fileSize(const std::string& path) {
 
 // One file of "Dump to file:": its step, closed with the writer's success text or with
 // its failure message. False when the file was not written.
+// A file drawn from the BDDs of a certificate whose functions have none (too large) is
+// not written: its step says why, and that is no failure.
 template <typename Write>
-bool dumpStep(const std::string& title, Write write) {
+bool dumpStep(const std::string& title, const std::string& noBdds, Write write) {
     steps::open(title);
+    if (!noBdds.empty()) {
+        steps::close("not written: " + noBdds);
+        return true;
+    }
     std::string done;
     Status written = write(&done);
     if (!written)
@@ -172,17 +173,25 @@ struct Dumps {
 };
 
 Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath, bool logIsTraceOrCircuit,
-                int evaluated) {
+                const std::string& formulaPath, int evaluated) {
     Dumps result;
     const Settings& s = settings();
     auto deriveQbm = [&] {
         if (qbmPath.empty())
             qbmPath = logIsTraceOrCircuit ? inputs::certificateInputToQbmName(logPath) : inputs::logToQbmName(logPath);
     };
+    // The files written from a trace or circuit name its formula as seen from their own
+    // directory, so that a later run finds it from anywhere.
+    if (logIsTraceOrCircuit) {
+        deriveQbm();
+        model.formula = inputs::relativeTo(formulaPath, qbmPath);
+    }
     steps::open("Dump to file:");
+    // AIGER files come from the circuit form where there are no BDDs.
+    const std::string circuitOnly = model.circuit ? "" : model.noBdds;
     if (s.dumpQbmBdd) {
         deriveQbm();
-        bool ok = dumpStep("QBM representation: \"" + qbmPath + "\"", [&](std::string* done) {
+        bool ok = dumpStep("QBM representation: \"" + qbmPath + "\"", model.noBdds, [&](std::string* done) {
             if (Status written = writeQbm(model, qbmPath); !written) return written;
             char text[96];
             std::snprintf(text, sizeof text, "%li node%s, %.1f KBytes", model.nodeCount,
@@ -190,34 +199,34 @@ Dumps dumpFiles(QBModel& model, std::string& qbmPath, const std::string& logPath
             *done = text;
             return Status();
         });
-        result.qbmWritten = ok;
+        result.qbmWritten = ok && model.noBdds.empty();
         result.failed |= !ok;
     }
     if (s.dumpQbmDot) {
         deriveQbm();
         std::string dot = inputs::dotName(qbmPath);
-        result.failed |= !dumpStep("DOT representation: \"" + dot + "\"", [&](std::string*) {
+        result.failed |= !dumpStep("DOT representation: \"" + dot + "\"", model.noBdds, [&](std::string*) {
             return writeCertificateDot(model, dot);
         });
     }
     if (s.dumpQdc) {
         deriveQbm();
         std::string qdc = inputs::qbmToQdcName(qbmPath);
-        result.failed |= !dumpStep("QDC representation: \"" + qdc + "\"", [&](std::string*) {
+        result.failed |= !dumpStep("QDC representation: \"" + qdc + "\"", "", [&](std::string*) {
             return writeQdc(model, qdc);
         });
     }
     if (s.dumpAag) {
         deriveQbm();
         std::string aag = qbmPath + ".aag";
-        result.failed |= !dumpStep("AIGER representation: \"" + aag + "\"", [&](std::string*) {
+        result.failed |= !dumpStep("AIGER representation: \"" + aag + "\"", circuitOnly, [&](std::string*) {
             return writeAag(model, aag);
         });
     }
     if (s.dumpAig) {
         deriveQbm();
         std::string aig = qbmPath + ".aig";
-        result.failed |= !dumpStep("AIGER representation: \"" + aig + "\"", [&](std::string*) {
+        result.failed |= !dumpStep("AIGER representation: \"" + aig + "\"", circuitOnly, [&](std::string*) {
             return writeAig(model, aig);
         });
     }
@@ -236,11 +245,14 @@ int processInstance(const std::string& path) {
     bool solverOutput = trace || circuit;
     std::string logPath = solverOutput || inputs::isLogFile(path) ? path : "";
     std::string qbmPath = logPath.empty() && inputs::isQbmFile(path) ? path : "";
-    std::string formulaPath = settings().qbfPath;
+    std::string formulaPath = inputs::resolveFormula(settings().qbfPath, path);
     bool logInput = !logPath.empty();
     if (!logInput && qbmPath.empty()) {
-        steps::open("Certification");
-        steps::close("Error: \"" + path + "\" is neither a solver log, a proof trace, a Skolem circuit nor a QBM file");
+        bool named = inputs::isCertificateInputNamed(path);
+        steps::open(named ? "Model extraction and certification." : "Certification");
+        steps::close("Error: \"" + path + "\"" +
+                     (named ? ": " + inputs::notAnInput(path)
+                            : " is neither a solver log, a proof trace, a Skolem circuit nor a QBM file"));
         return outcome::Error;
     }
     if (solverOutput && formulaPath.empty()) formulaPath = inputs::formulaBeside(path);
@@ -256,15 +268,15 @@ int processInstance(const std::string& path) {
         // (after the dumps), so that a failed write never loses the certificate.
         if (!anyQbmDump()) setDumpQbmBdd(1);
     }
-    if (formulaPath.empty()) formulaPath = recordedFormula(model->formula, path);
+    if (formulaPath.empty()) formulaPath = inputs::resolveFormula(model->formula, path);
     if (!settings().expressions && settings().expressionFile.empty()) setCheck(1);
 
-    bool valid = certify(*model, formulaPath);
+    bool valid = certify(*model, formulaPath, solverOutput);
     int evaluated = expEvaluationStage(*model);
     stripVariables(*model, settings().varLow, settings().varHigh, steps::display());
 
     Dumps dumps;
-    if (logInput || anyDump()) dumps = dumpFiles(*model, qbmPath, logPath, solverOutput, evaluated);
+    if (logInput || anyDump()) dumps = dumpFiles(*model, qbmPath, logPath, solverOutput, formulaPath, evaluated);
 
     if (logInput && settings().removeLog) {
         if (dumps.qbmWritten) {
@@ -276,7 +288,7 @@ int processInstance(const std::string& path) {
     }
     if (settings().removeQbm && !qbmPath.empty()) std::remove(qbmPath.c_str());
 
-    int result = valid ? outcome::True : outcome::False;
+    int result = !valid ? outcome::False : model->countermodel() ? outcome::Refuted : outcome::True;
     int direct = 0;
     if (expSingleDirectResult(&direct)) result = direct;
     if (dumps.failed) result = outcome::Error;

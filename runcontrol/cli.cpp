@@ -1,5 +1,7 @@
 #include "runcontrol/cli.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -282,11 +284,23 @@ int readTimeout(const char* text) {
     return static_cast<int>(value);
 }
 
+// A file that is there but is no input: the usage, then what is wrong with it.
+[[noreturn]] void rejectInput(const char* argument) {
+    usage::printUsage();
+    std::printf("\nError: \"%s\": %s\n", argument, inputs::notAnInput(argument).c_str());
+    std::fflush(stdout);
+    std::exit(outcome::exitStatus(outcome::IoError));
+}
+
 bool classifyInput(const char* argument) {
     Settings& s = scanSettings();
     int defaultVerbosity;
+    // A file named like a trace or circuit is taken as one: what is wrong with it is then
+    // said on its instance's line.
+    struct stat st {};
+    bool file = stat(argument, &st) == 0 && !S_ISDIR(st.st_mode);
     if (inputs::isLogFile(argument) || inputs::isQbmFile(argument) || inputs::isTraceFile(argument) ||
-        inputs::isCircuitFile(argument)) {
+        inputs::isCircuitFile(argument) || (file && inputs::isCertificateInputNamed(argument))) {
         s.batchMode = 0;
         defaultVerbosity = 3;
     } else if (runner::isDirectory(argument)) {
@@ -322,7 +336,11 @@ int scan(int argc, const char* const* argv, Mode mode) {
         }
         if (mode == Mode::ConfigurationLine) continue;
         if (!haveInput) {
-            if (!classifyInput(argument)) reject();
+            if (!classifyInput(argument)) {
+                struct stat st {};
+                if (stat(argument, &st) == 0) rejectInput(argument);
+                reject();
+            }
             haveInput = true;
             continue;
         }

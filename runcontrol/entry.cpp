@@ -27,7 +27,9 @@ bool isSolverOutput(const std::string& path) {
 }
 
 bool isInstance(const std::string& path) {
-    if (!settings().batchMode) return isSolverOutput(path) || inputs::isQbmFile(path);
+    // A single file named like a trace or circuit runs, so that what is wrong with it is said.
+    if (!settings().batchMode)
+        return isSolverOutput(path) || inputs::isQbmFile(path) || inputs::isCertificateInputNamed(path);
     return settings().check ? inputs::isQbmFile(path) : isSolverOutput(path);
 }
 

@@ -308,4 +308,39 @@ TEST_F(Checker, BerkeleyAbcReadsTheBinaryExport) {
     EXPECT_NE(differ.out.find("NOT EQUIVALENT"), std::string::npos) << differ.out;
 }
 
+// A false formula (e1 | a2 | e3: 2 must differ from 1, and 1 needs 2) and its countermodels: inputs
+// existentials, outputs universals; exit status 3 when one holds.
+TEST_F(Checker, CountermodelsHoldWhenTheMatrixCannotBeSatisfied) {
+    std::string f = file("false.qdimacs", "p cnf 3 4\ne 1 0\na 2 0\ne 3 0\n1 2 0\n-1 -2 0\n3 -2 0\n-1 2 0\n");
+    RunResult r = check(f, file("good.aag", "aag 1 1 0 1 0\n2\n2\ni0 1\no0 2\n"));
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_EQ(r.out, "c formula: 3 variables, 4 clauses, 1 universals\nc countermodel: 1 inputs, 1 outputs, 0 gates\ns VALID\n");
+    // u2 = not e1: with e1 false and e3 true (and only then) every clause holds.
+    r = check(f, file("wrong.aag", "aag 1 1 0 1 0\n2\n3\ni0 1\no0 2\n"));
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("s INVALID\nc every clause is satisfied under the existential assignment\nv -1 3 0\n"),
+              std::string::npos)
+        << r.out;
+    // u2 = not e3 would win, but e3 is quantified after u2.
+    r = check(f, file("later.aag", "aag 3 1 0 1 0\n6\n7\ni0 3\no0 2\n"));
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("s INVALID\nc the function of universal 2 reads existential 3, quantified after it\n"),
+              std::string::npos)
+        << r.out;
+    // A universal without an output counts for both values.
+    r = check(f, file("none.aag", "aag 0 0 0 0 0\n"));
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    // Mixed kinds and duplicates are unfit.
+    r = check(f, file("twice.aag", "aag 1 1 0 2 0\n2\n2\n3\ni0 1\no0 2\no1 2\n"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "plumex-aigercheck: two outputs name the universal 2\n");
+    r = check(f, file("mixed.aag", "aag 2 2 0 1 0\n2\n4\n2\ni0 1\ni1 2\no0 3\n"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("input 0 names 1, which is no universal of the formula: the circuit mixes"), std::string::npos)
+        << r.err;
+    // An empty clause needs no countermodel function at all.
+    r = check(file("empty.qdimacs", "p cnf 1 1\na 1 0\n0\n"), file("const.aag", "aag 0 0 0 1 0\n0\no0 1\n"));
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+}
+
 }  // namespace

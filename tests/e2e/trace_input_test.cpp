@@ -139,13 +139,18 @@ TEST_F(TraceInput, WithoutAFormulaATraceOrCircuitIsRefused) {
     testsupport::RunResult r = testsupport::plumex({"lone.qrp"}, dir.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_NE(r.out.find("Error: no formula for \"lone.qrp\""), std::string::npos) << r.out;
-    // A circuit needs its formula as well; a name without the format's first bytes is no input.
+    // A circuit needs its formula as well; a file named like a circuit without the format's
+    // first bytes is named in an error.
     writeFile(dir.file("lone.aag"), "aag 0 0 0 0 0\n");
     r = testsupport::plumex({"lone.aag"}, dir.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_NE(r.out.find("Error: no formula for \"lone.aag\""), std::string::npos) << r.out;
     writeFile(dir.file("fake.aig"), "aag 0 0 0 0 0\n");
-    EXPECT_EQ(testsupport::plumex({"fake.aig"}, dir.path()).status, 254);
+    r = testsupport::plumex({"fake.aig"}, dir.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.out.find("Error: \"fake.aig\": it is not a binary AIGER circuit (it does not begin with \"aig \")"),
+              std::string::npos)
+        << r.out;
     writeFile(dir.file("other.qcnf"), kFormula);
     r = testsupport::plumex({"-qbf", "other.qcnf", "lone.qrp"}, dir.path());
     EXPECT_EQ(r.status, 10) << r.out;

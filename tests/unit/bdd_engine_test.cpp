@@ -1,8 +1,12 @@
 #include "bdd/engine.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 using bdd::Bdd;
@@ -168,4 +172,102 @@ TEST(BddEngine, TheNodeVisitorSeesEveryNodeOnceChildrenFirst) {
         for (std::size_t a = 0; a < fn.size(); ++a)
             for (std::size_t b = a + 1; b < fn.size(); ++b) EXPECT_NE(fn[a], fn[b]);
     }
+}
+
+namespace {
+
+// x_i == x_(i+n) for i < n, built under the identity order: about 3 * 2^n nodes.
+Bdd farEquality(int n) {
+    Bdd f = bdd::one();
+    for (int i = n - 1; i >= 0; --i) f &= !(bdd::ithVar(i) ^ bdd::ithVar(i + n));
+    return f;
+}
+
+// Bytes of this process's virtual memory (VmSize).
+long long virtualBytes() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmSize:", 0) == 0) return std::stoll(line.substr(7)) * 1024;
+    return -1;
+}
+
+// Limits this process's address space to what it uses now plus `more` bytes.
+void limitAddressSpace(long long more) {
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(virtualBytes() + more);
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+}  // namespace
+
+TEST(BddEngine, TheNodeLimitKeepsToTheAddressSpaceLimit) {
+    // Run in a child: the limit stays with it.
+    EXPECT_EXIT(
+        {
+            limitAddressSpace(256LL << 20);
+            bdd::Manager m(4);
+            // 20 bytes a node in the table: the limit must leave room for more than it.
+            long long tableBytes = 20LL * m.nodeLimit();
+            std::_Exit(m.nodeLimit() > 65536 && tableBytes < (256LL << 20) ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "^$");
+}
+
+TEST(BddEngine, ABuildBeyondTheMemoryLimitEndsWithMemout) {
+    // Equalities of far variables grow exponentially until the table reaches its limit:
+    // the run ends the program's own way (exit status 250, nothing on standard error)
+    // instead of growing until the system stops it.
+    EXPECT_EXIT(
+        {
+            limitAddressSpace(96LL << 20);
+            bdd::Manager m(60);
+            Bdd f = farEquality(30);
+        },
+        testing::ExitedWithCode(250), "^$");
+}
+
+TEST(BddEngine, LiveNodesAndBudgetsCountWhatHandlesHold) {
+    bdd::Manager m(24);
+    long base = m.liveNodes();
+    EXPECT_TRUE(m.withinNodes(base + 10));
+    {
+        Bdd f = farEquality(12);  // some 12,000 nodes
+        int size = bdd::nodeCount(f);
+        EXPECT_GT(size, 10000);
+        EXPECT_GE(m.liveNodes(), base + size);
+        EXPECT_FALSE(m.withinNodes(size / 2));
+        EXPECT_TRUE(m.withinNodes(base + 2 * size));
+    }
+    // Released: the nodes are garbage, which liveNodes still counts; a budget check
+    // collects them to tell.
+    EXPECT_GT(m.liveNodes(), base + 100);
+    EXPECT_TRUE(m.withinNodes(base + 100));
+    EXPECT_LE(m.liveNodes(), base + 100);
+    // A budget that was passed stays passed until the nodes go.
+    Bdd f = farEquality(12);
+    EXPECT_FALSE(m.withinNodes(1000));
+    EXPECT_FALSE(m.withinNodes(1000));
+    f.release();
+    EXPECT_TRUE(m.withinNodes(1000));
+}
+
+TEST(BddEngine, AReorderingOnRequestShrinksAndKeepsTheFunctions) {
+    bdd::Manager m(20);
+    Bdd f = farEquality(10);
+    double share = bdd::mintermFraction(f);
+    int before = bdd::nodeCount(f);
+    int pre = 0, post = 0;
+    m.setReorderHooks([&] { ++pre; }, [&] { ++post; });
+    m.reorder();  // reordering is off: nothing happens
+    EXPECT_EQ(pre, 0);
+    EXPECT_EQ(bdd::nodeCount(f), before);
+    m.enableReordering(4);
+    m.reorder();
+    EXPECT_EQ(pre, 1);
+    EXPECT_EQ(post, 1);
+    EXPECT_LT(bdd::nodeCount(f), before / 10);
+    EXPECT_DOUBLE_EQ(bdd::mintermFraction(f), share);
+    Bdd g = bdd::one();
+    for (int i = 0; i < 10; ++i) g &= !(bdd::ithVar(i) ^ bdd::ithVar(i + 10));
+    EXPECT_EQ(f, g);
 }

@@ -157,6 +157,11 @@ CircuitRead readCircuit(const std::string& path, unsigned long maxInputs) {
         r.error = "latches are not supported in a certificate";
         return r;
     }
+    if (i + a > m) {
+        r.error = "header M (" + std::to_string(m) + ") is below I + L + A (" + std::to_string(i + a) +
+                  "): every input and gate needs a variable of its own up to M";
+        return r;
+    }
     // Every output and gate takes two bytes at least; inputs take two in the ASCII form,
     // none in the binary one.
     const unsigned long bytes = in.left();

@@ -131,6 +131,10 @@ FormulaRead readFormula(const std::string& path) {
             if (q == 'a') f.universals.push_back(v);
         }
     }
+    for (int v = 1; v <= f.maxVar; ++v)
+        if (!seen[v]) f.existentials.push_back(v);
+    for (auto& [q, vars] : prefix)
+        if (q == 'e') f.existentials.insert(f.existentials.end(), vars.begin(), vars.end());
     r.ok = true;
     return r;
 }

@@ -12,6 +12,7 @@ struct Formula {
     std::vector<char> quantifier;           // per variable: 'a', 'e' ('e' when not quantified)
     std::vector<int> block;                 // per variable: its prefix block, 0 for the outermost
     std::vector<int> universals;            // in prefix order
+    std::vector<int> existentials;          // free ones first (by number), then in prefix order
     std::vector<std::vector<int>> clauses;  // as written
 };
 
