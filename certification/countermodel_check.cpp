@@ -174,7 +174,9 @@ int Refutation::prefix(const qdimacs::Prefix& prefix, steps::Reporter& reporter)
 }
 
 // The BDDs when their nodes are no more than the circuit's gates in the cones of the
-// same functions.
+// same functions. Size is what tells the two apart on real countermodels: a parity
+// written as a chain of thousands of entries is a BDD of a few dozen nodes, while the
+// game formulas' strategies take BDDs as large as their circuits or larger.
 bool Refutation::choosesBdds(const std::vector<int>& both) const {
     if (both.empty()) return true;
     std::vector<bdd::Bdd> roots;

@@ -7,7 +7,11 @@
 //
 // Where a function leaves a scenario open (neither of its BDDs holds there), its
 // universal's literals count as true: the countermodel must refute every completion. A
-// universal without a function counts for every value.
+// universal without a function counts for every value. A universal with both forms has
+// one function in both (its BDDs may leave open what its circuit decides): either form
+// may be encoded, and a circuit that reads only earlier existentials in its structure
+// settles the dependency; one that does not is replaced by the BDDs, checked on their
+// function.
 #pragma once
 
 #include <string>

@@ -2,8 +2,7 @@
 // makes fit, and its QBM file read back; circuits that mix a certificate's and a
 // countermodel's variables; a formula with comments inside its prefix; an AIGER header
 // whose M is too small; and a circuit whose BDDs exceed the memory the process may use.
-// Countermodel circuits through the pipeline wait for the pipeline's countermodel
-// outcome: those tests are disabled until it is there.
+// Countermodel circuits through the pipeline: one that holds, and wrong ones.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -182,13 +181,11 @@ TEST_F(CircuitInput, ACertificateBeyondTheMemoryLimitEndsWithMemout) {
 }
 
 // ---- countermodels through the pipeline ----
-// Switch these on (remove DISABLED_) once the pipeline gives a false formula's
-// countermodel its outcome (11, the line closed with VALID) and checks it.
 
 // e1 | a2 | e3: 2 must differ from 1, and 3 from 2; the countermodel u2 = e1 wins.
 const char kFalse[] = "p cnf 3 3\ne 1 0\na 2 0\ne 3 0\n1 2 0\n-1 -2 0\n3 -3 2 0\n";
 
-TEST_F(CircuitInput, DISABLED_ACountermodelCircuitHolds) {
+TEST_F(CircuitInput, ACountermodelCircuitHolds) {
     file("f.qdimacs", kFalse);
     file("f.aag", "aag 1 1 0 1 0\n2\n2\ni0 1\no0 2\n");
     RunResult r = run({"-v", "1", "f.aag"});
@@ -196,7 +193,7 @@ TEST_F(CircuitInput, DISABLED_ACountermodelCircuitHolds) {
     EXPECT_EQ(maskTimes(r.out), oneLine("f.aag", "VALID"));
 }
 
-TEST_F(CircuitInput, DISABLED_AWrongCountermodelCircuitDoesNotHold) {
+TEST_F(CircuitInput, AWrongCountermodelCircuitDoesNotHold) {
     file("f.qdimacs", kFalse);
     // u2 = not e1 satisfies both clauses on 1 and 2.
     file("not.aag", "aag 1 1 0 1 0\n2\n3\ni0 1\no0 2\n");
