@@ -164,7 +164,8 @@ TEST_F(TraceInput, MalformedTracesGetClearMessages) {
     } cases[] = {
         {replaced(body, "r SAT\n", ""), "the trace is cut short"},
         {body.substr(0, body.find("10 0 9")) + "10 0 9 7", "the trace is cut short"},
-        {replaced(body, "r SAT", "r UNSAT"), "This is not a TRUE formula"},
+        // Read as a false formula's trace, its cube steps are no clauses of the formula.
+        {replaced(body, "r SAT", "r UNSAT"), "step 6: a leaf of the proof"},
         {replaced(body, "p qrp 5 4", "p qrp 5 x"), "not a proof trace (bad header)"},
         {replaced(body, "8 2 -1 0 0", "5 2 -1 0 0"), "step 5: id out of order (after 7)"},
         {replaced(body, "9 -1 0 8 0", "9 -1 0 11 0"), "step 9: antecedent 11 not defined before its step"},
