@@ -43,7 +43,8 @@ LoadResult loadArray(std::FILE* fp, char mode, long streamSize);
 // exponential time for a dump written under a very different order). File: the file's
 // support variables first take the file's relative order, in the levels they hold (the
 // other variables stay where they are), and every node is joined directly: a dump
-// written after reordering loads in linear time.
+// written after reordering loads in linear time. (A manager of more variables than
+// bdd::Manager::kCheapOrderVariables keeps its order.)
 enum class LoadOrder { Manager, File };
 LoadResult loadArray(std::FILE* fp, char mode, long streamSize, LoadOrder order);
 

@@ -382,7 +382,10 @@ std::vector<bdd::Bdd> Loader::build() {
         varIndex[p] = ids_[order[p]];
         bdd::ithVar(varIndex[p]);  // the variable exists from here on
     }
-    if (order_ == LoadOrder::File) {
+    bool inFileOrder = true;
+    for (long p = 1; p < nsupp_ && inFileOrder; ++p)
+        inFileOrder = manager.levelOf(varIndex[p - 1]) < manager.levelOf(varIndex[p]);
+    if (order_ == LoadOrder::File && !inFileOrder && manager.size() <= bdd::Manager::kCheapOrderVariables) {
         // The support takes the levels it holds now, in the file's order; the rest stays.
         std::vector<int> levels;
         for (int index : varIndex) levels.push_back(manager.levelOf(index));

@@ -215,6 +215,13 @@ Manager& Manager::current() {
 }
 
 void Manager::setOrder(const std::vector<int>& levelToIndex) {
+    // The order in force costs nothing (BuDDy's own call always rebuilds its reordering
+    // tables, a bit per pair of variables).
+    bool same = true;
+    for (std::size_t level = 0; same && level < levelToIndex.size(); ++level)
+        same = levelToIndex[level] >= 0 && levelToIndex[level] < bdd_varnum() &&
+               bdd_level2var(static_cast<int>(level)) == levelToIndex[level];
+    if (same) return;
     // BuDDy takes the whole order, the always-present spare variable included.
     std::vector<int> order(levelToIndex);
     std::vector<char> seen(bdd_varnum(), 0);

@@ -39,8 +39,14 @@ class Manager {
     int levelOf(int index) const;
     int indexAt(int level) const;
     // Puts the variables in this order (levelToIndex[level] = index, a permutation of
-    // 0..size()-1); functions are kept.
+    // 0..size()-1); functions are kept. Nothing happens when it is the order in force.
     void setOrder(const std::vector<int>& levelToIndex);
+    // A change of order (setOrder, reorder(), automatic reordering) costs time in the
+    // square of the variable count however few nodes there are (a bit per pair of
+    // variables, a swap per pair out of order: 0.06 s for 256 variables, 0.3 s for 512,
+    // 6 s for 2,048). Up to this many variables a builder may set an order of its own
+    // for free, as it were; beyond, it keeps the order it has.
+    static constexpr int kCheapOrderVariables = 512;
 
     // Dynamic reordering, chosen by the reference library's method number (1 = none).
     void enableReordering(int cuddMethod);

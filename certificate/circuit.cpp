@@ -183,8 +183,15 @@ std::shared_ptr<const FunctionCircuit> functionCircuit(const aiger::Circuit& c, 
 // one, from this many on: the engine's own trigger waits for its node table to fill,
 // and by then one gate of a circuit may have built an exponential BDD under a poor
 // order. Early and often keeps every reordering cheap (bug10rr: 0.4 s in all, against
-// 1.5 s with the engine's trigger alone and 64K nodes as the floor).
+// 1.5 s with the engine's trigger alone and 64K nodes as the floor). With many
+// variables the first one waits until the nodes outnumber half the pairs of variables,
+// what a reordering costs however small the BDDs.
 constexpr long kFirstReorder = 1L << 13;
+
+long firstReorder(int variables) {
+    long pairs = static_cast<long>(variables) * variables / 2;
+    return std::max(kFirstReorder, pairs);
+}
 
 // Every function's BDD, gate by gate in the walk's order; a gate's BDD goes as soon as
 // the last reader has it. With a budget (above 0), false as soon as the live nodes pass
@@ -207,7 +214,8 @@ bool evaluate(const aiger::Circuit& c, const Walk& walk, const std::vector<int>&
         if (c.gateOfVar[v] != aiger::Circuit::kNoGate && --readers[v] == 0) value[v].release();
     };
     bdd::Manager& manager = *model.manager;
-    long nextReorder = kFirstReorder;
+    const long floor = firstReorder(manager.size());
+    long nextReorder = floor;
     for (unsigned v : walk.gates) {
         unsigned g = c.gateOfVar[v];
         value[v] = of(c.rhs0[g]) & of(c.rhs1[g]);
@@ -216,7 +224,7 @@ bool evaluate(const aiger::Circuit& c, const Walk& walk, const std::vector<int>&
         if (budget > 0 && !manager.withinNodes(budget)) return false;
         if (manager.liveNodes() > nextReorder) {
             manager.reorder();
-            nextReorder = std::max(kFirstReorder, 2 * manager.liveNodes());
+            nextReorder = std::max(floor, 2 * manager.liveNodes());
         }
     }
     for (const Function& f : functions) {
@@ -295,6 +303,7 @@ ModelResult certificateFromCircuit(const std::string& circuitPath, const std::st
     if (*counter) model->circuit = functionCircuit(c, walk, indexOf, functions, *model);
 
     // The inputs the walk meets first go on top; BDD variable 0 (no variable) stays above.
+    // (Beyond the variables whose order is cheap to set, the prefix order stays.)
     bdd::Manager& manager = *model->manager;
     std::vector<int> levels{0};
     std::vector<char> placed(static_cast<std::size_t>(model->numUniv) + 1, 0);
@@ -304,7 +313,7 @@ ModelResult certificateFromCircuit(const std::string& circuitPath, const std::st
             placed[indexOf[v]] = 1;
             levels.push_back(indexOf[v]);
         }
-    manager.setOrder(levels);
+    if (manager.size() <= bdd::Manager::kCheapOrderVariables) manager.setOrder(levels);
     if (options.reorderMethod != 1)
         manager.enableReordering(options.reorderMethod);
     else

@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
         return x < 0 ? -s : s;
     };
     CaDiCaL::Solver solver;
-    solver.set("quiet", 1);  // its messages would go to our standard output
+    solver.set("quiet", 1);  // its own "c" lines would mix with the checker's
     solver.add(top);
     solver.add(0);
     for (size_t k = 0; k < c.andLhs.size(); ++k) {
