@@ -94,6 +94,7 @@ ModelResult extractFromTrace(const std::string& tracePath, const std::string& fo
     expect.numVars = static_cast<int>(quantified + 1);
     expect.maxKnown = maxVar;
     expect.emptyClauses = !cubes;  // a false formula may hold the empty clause
+    expect.prefixThroughComments = true;  // as the validity check reads a trace's formula
     bool fits = true;
     int read = qdimacs::read(
         formulaPath, expect, [&](const int* literals, int count) { return analysis.clause(literals, count); },
