@@ -230,15 +230,19 @@ TEST_F(Parallel, SlurmArrayScriptAndTheSum) {
     EXPECT_EQ(sum.out, std::to_string(successes) + "/" + std::to_string(total) + " instances successfully processed.\n");
 }
 
-TEST_F(Parallel, MalformedJobsOrShardStopTheScan) {
+TEST_F(Parallel, MalformedJobsOrShardRejectTheCommandLine) {
     TempDir dir;
     handLog(dir.file("bench/a.Tobrin.log"), true);
     for (const char* bad : {"-1", "x", "2x", "", "99999999999"})
         EXPECT_EQ(testsupport::plumex({"-j", bad, "bench"}, dir.path()).status, 254) << bad;
     for (const char* bad : {"1", "2/2", "-1/2", "0/0", "a/2", "1/2/3", "/2"})
         EXPECT_EQ(testsupport::plumex({"-shard", bad, "bench"}, dir.path()).status, 254) << bad;
-    // After the input the run goes on, one child at a time and unsharded; -j 0 is fine.
-    EXPECT_EQ(testsupport::plumex({"bench", "-shard", "1/1"}, dir.path()).status, 1);
+    // After the input too: a run that would quietly take every instance is refused.
+    RunResult after = testsupport::plumex({"bench", "-shard", "1/1"}, dir.path());
+    EXPECT_EQ(after.status, 254);
+    EXPECT_NE(after.out.find("Bad argument of -shard: \"1/1\" (K/N, whole numbers with 0 <= K < N is expected).\n"),
+              std::string::npos)
+        << after.out;
     EXPECT_EQ(testsupport::plumex({"-j", "0", "bench"}, dir.path()).status, 1);
 }
 
