@@ -230,7 +230,7 @@ void onTick() {
     if (run.display.asLines())
         pool::print("\nProgress: " + progress::text(currentCounts(run)) + ".");
     else
-        run.display.draw(currentCounts(run));
+        run.display.draw(currentCounts(run), pool::outputColumn());
 }
 
 // Runs of this shard below the directory, for the estimate of the time left: the walk
@@ -452,7 +452,7 @@ int run(const std::string& directory, const InstanceFramework& framework) {
     }
     if (run.display.onStandardOutput()) {
         setup.beforeOutput = [] { g_run->display.clear(); };
-        setup.afterOutput = [] { g_run->display.draw(currentCounts(*g_run)); };
+        setup.afterOutput = [] { g_run->display.draw(currentCounts(*g_run), pool::outputColumn()); };
     }
     pool::start(setup);
     walk(directory, run);

@@ -189,8 +189,14 @@ void drainWake() {
     }
 }
 
+// Unknown until the run prints its first line end (the banner stands before it).
+constexpr int kUnknownColumn = 1 << 20;
+int g_column = kUnknownColumn;
+
 void emit(const char* data, std::size_t size) {
-    if (size) std::fwrite(data, 1, size, stdout);
+    if (!size) return;
+    std::fwrite(data, 1, size, stdout);
+    for (std::size_t i = 0; i < size; ++i) g_column = data[i] == '\n' || data[i] == '\r' ? 0 : g_column + 1;
 }
 
 void writeOutput(Task& task) {
@@ -492,6 +498,7 @@ void start(const Setup& setup) {
     g_stopped = 0;
     g_running_children = 0;
     g_heldBytes = 0;
+    g_column = kUnknownColumn;
     allocateSlots(g_setup.jobs);
     installSignals();
 }
@@ -598,10 +605,7 @@ void print(const std::string& text) {
     g_queue.push_back({-1, text});
 }
 
-void pause(double seconds) {
-    double until = now() + seconds;
-    while (now() < until && g_running_children > 0) step();
-}
+int outputColumn() { return g_column; }
 
 void finish() {
     while (g_running_children > 0) step();

@@ -87,7 +87,8 @@ int interruption();
 // Runs stopped by the interruption.
 int stoppedCount();
 
-// Waits up to the given seconds for something to happen; for callers that poll.
-void pause(double seconds);
+// Where the cursor stands on the last line printed to standard output (bytes since the
+// last line end).
+int outputColumn();
 
 }  // namespace pool

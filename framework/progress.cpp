@@ -86,18 +86,27 @@ void Display::put(const std::string& text) {
     }
 }
 
+// On standard output the status goes after what the open line holds, between a saved
+// and a restored cursor, and only where it fits: the run's own text is never overwritten
+// and the screen never scrolls for it. On the controlling terminal it has a line of its own.
 void Display::clear() {
-    if (!shown_ || (where_ != Where::Stdout && where_ != Where::Tty)) return;
-    put("\r\033[K");
+    if (!shown_) return;
+    if (where_ == Where::Stdout) put("\0338\033[K");
+    if (where_ == Where::Tty) put("\r\033[K");
     shown_ = false;
 }
 
-void Display::draw(const Counts& counts) {
+void Display::draw(const Counts& counts, int column) {
     if (where_ != Where::Stdout && where_ != Where::Tty) return;
+    clear();
     std::string line = "[" + text(counts) + "]";
-    int width = columns(where_ == Where::Tty ? fd_ : STDOUT_FILENO) - 1;
-    if (static_cast<int>(line.size()) > width) line.resize(static_cast<std::size_t>(width));
-    put("\r\033[K" + line);
+    int room = columns(where_ == Where::Tty ? fd_ : STDOUT_FILENO) - 1;
+    if (where_ == Where::Stdout) {
+        room = room - column % (room + 1) - 1;
+        if (room < 12) return;  // too little left on the line to say anything
+    }
+    if (static_cast<int>(line.size()) > room) line.resize(static_cast<std::size_t>(room));
+    put(where_ == Where::Stdout ? "\0337 " + line : "\r\033[K" + line);
     shown_ = true;
 }
 

@@ -1,8 +1,8 @@
 // The progress of a batch run for a person watching it: instances done, running and
-// failed, and an estimate of the time left. On a terminal it is one status line that
-// the run's own output pushes up; elsewhere it appears only when asked for ("-progress"):
-// on the controlling terminal while the output goes to a file, or as lines of their own
-// in the output every so many seconds.
+// failed, and an estimate of the time left. On a terminal it stands at the end of the
+// output's last line and is taken away before the run prints more; elsewhere it appears
+// only when asked for ("-progress"): on the controlling terminal while the output goes
+// to a file, or as lines of their own in the output every so many seconds.
 #pragma once
 
 #include <string>
@@ -43,7 +43,8 @@ class Display {
     // Seconds between two drawings.
     double interval() const;
     void clear();
-    void draw(const Counts& counts);
+    // `column`: where the cursor stands on its line of standard output.
+    void draw(const Counts& counts, int column);
     void stop();
 
   private:
