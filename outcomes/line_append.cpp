@@ -61,7 +61,11 @@ void dropTornLine(int fd, off_t size) {
 }  // namespace
 
 Result<int> open(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+    // Read access too, to find a torn last line; a file we may only write to is appended
+    // to as it is.
+    int flags = O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(path.c_str(), O_RDWR | flags, 0666);
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | flags, 0666);
     if (fd < 0) return Status::failure("cannot create " + quoted(path) + ": " + reason(errno));
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
