@@ -323,18 +323,21 @@ void settle(int id, Task& task, int code) {
     if (task.done) task.done(code);
 }
 
-// Collects the child whose pipe has closed: it has ended, or is about to.
-void reap(int id, Task& task) {
+// Collects the child whose pipe has closed: it has ended, or is about to (its files
+// close a moment before it can be collected). False while it has not ended yet; a child
+// that closed its output and goes on stays under its deadline.
+bool reap(int id, Task& task) {
     int status = 0;
     rusage usage{};
     pid_t got;
     do {
-        got = wait4(task.pid, &status, 0, &usage);
+        got = wait4(task.pid, &status, WNOHANG, &usage);
     } while (got < 0 && errno == EINTR);
+    if (got == 0) return false;
     task.info.wallSeconds = now() - task.started;
     if (got != task.pid) {
         settle(id, task, outcome::Error);  // no longer ours to wait for
-        return;
+        return true;
     }
     task.info.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -347,13 +350,14 @@ void reap(int id, Task& task) {
     if (task.info.signal && g_signal && !task.timeoutSent) task.interrupted = true;
     if (task.interrupted) {
         settle(id, task, kInterrupted);
-        return;
+        return true;
     }
     task.info.timedOut = task.timeoutSent && task.info.signal != 0;
     int code = runner::childOutcome(status, task.info.timedOut, task.info.path, *task.framework,
                                     task.info.timeout, &task.word);
     task.info.code = code;
     settle(id, task, code);
+    return true;
 }
 
 // Stops every running child once the run has been interrupted.
@@ -400,6 +404,8 @@ void step() {
         if (task.fd >= 0) {
             fds.push_back({task.fd, POLLIN, 0});
             owners.push_back(id);
+        } else {
+            bound(0.0002);  // its output has closed: it ends in a moment
         }
     }
     if (g_setup.tick && g_setup.tickSeconds > 0) bound(std::max(0.0, g_lastTick + g_setup.tickSeconds - t));
@@ -414,7 +420,8 @@ void step() {
         if (wait >= 0) {
             wait = std::min(wait, 3600.0);
             timeout.tv_sec = static_cast<time_t>(wait);
-            timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9) + 1000000;
+            // Deadlines are met a little late rather than early (and woken up for once).
+            timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9) + 50000;
             if (timeout.tv_nsec >= 1000000000L) {
                 timeout.tv_sec += 1;
                 timeout.tv_nsec -= 1000000000L;

@@ -70,23 +70,20 @@ bool reportable(const std::string& formula) {
 
 // The hooks hand the instance path where a formula path is expected: a line is written
 // only for an instance that passes the formula test, so a solver log's timeout or crash
-// leaves no line. The instance has failed already; a line that cannot be written is
-// said on the instance's line, after its word.
-void sayReportFailure(const Status& appended) {
-    if (appended) return;
-    std::printf(" (%s)", appended.message().c_str());
-    std::fflush(stdout);
-}
-
+// leaves no line. The instance has failed already and its line says why ("[TIMEOUT]",
+// "[CRASH]"); the parent prints nothing more of its own in the middle of the children's
+// output, so a report line that cannot be written is not said again.
 void onTimeout(const std::string& path) {
     if (!settings().report || !reportable(path)) return;
-    sayReportFailure(
-        report::appendReportLine(path, 0, runner::currentTimeout(), 0, 0, 0, "TIMEOUT", reportFileSuffix()));
+    Status appended =
+        report::appendReportLine(path, 0, runner::currentTimeout(), 0, 0, 0, "TIMEOUT", reportFileSuffix());
+    (void)appended;
 }
 
 void onCrash(const std::string& path, int) {
     if (!settings().report || !reportable(path)) return;
-    sayReportFailure(report::appendReportLine(path, 0, 0, 0, 0, 0, "CRASH", reportFileSuffix()));
+    Status appended = report::appendReportLine(path, 0, 0, 0, 0, 0, "CRASH", reportFileSuffix());
+    (void)appended;
 }
 
 // "-j 0" stands for as many children as the run has processors (its CPU affinity,
