@@ -121,6 +121,7 @@ struct Item {
 bool g_running = false;
 Setup g_setup;
 std::unordered_map<int, Task> g_live;  // started and not yet printed
+std::vector<int> g_runningIds;         // of those, the ones not yet collected
 std::deque<Item> g_queue;
 std::vector<int> g_codes;  // per task number
 std::vector<char> g_ended;
@@ -311,6 +312,7 @@ void readFrom(int id, Task& task) {
 void settle(int id, Task& task, int code) {
     task.reaped = true;
     --g_running_children;
+    g_runningIds.erase(std::remove(g_runningIds.begin(), g_runningIds.end(), id), g_runningIds.end());
     releaseSlot(task);
     g_codes[static_cast<std::size_t>(id)] = code;
     g_ended[static_cast<std::size_t>(id)] = 1;
@@ -364,8 +366,8 @@ bool reap(int id, Task& task) {
 void stopAll() {
     if (!g_signal) return;
     g_interruption = g_signal;
-    for (auto& [id, task] : g_live)
-        if (!task.reaped && !task.killSent) {
+    for (int id : g_runningIds)
+        if (Task& task = g_live[id]; !task.reaped && !task.killSent) {
             if (task.pid > 0) kill(task.pid, SIGKILL);  // not yet reaped: the id is still this child's
             task.killSent = true;
         }
@@ -388,8 +390,8 @@ void step() {
     double t = now();
     double wait = -1;
     auto bound = [&wait](double seconds) { wait = wait < 0 ? seconds : std::min(wait, seconds); };
-    for (auto& [id, task] : g_live) {
-        if (task.reaped) continue;
+    for (int id : g_runningIds) {
+        Task& task = g_live[id];
         if (task.deadline > 0.0 && !task.killSent) {
             if (!task.timeoutSent && task.deadline <= t) {
                 if (task.pid > 0) kill(task.pid, SIGUSR1);
@@ -438,8 +440,8 @@ void step() {
                     readFrom(owners[i], g_live[owners[i]]);
             }
     }
-    for (auto& [id, task] : g_live)
-        if (!task.reaped && task.fd < 0) reap(id, task);
+    for (int id : std::vector<int>(g_runningIds))
+        if (Task& task = g_live[id]; task.fd < 0) reap(id, task);
     stopAll();
     boundHeldOutput();
     flushFront();
@@ -574,6 +576,7 @@ int submit(const std::string& path, const InstanceFramework& framework, int toke
         }
         // Nothing runs that could: the instance fails like a failed fork of one child.
         ++g_running_children;
+        g_runningIds.push_back(id);
         task.started = now();
         Task& failed = g_live[id] = std::move(task);
         g_queue.push_back({id, {}});
@@ -584,6 +587,7 @@ int submit(const std::string& path, const InstanceFramework& framework, int toke
         return id;
     }
     ++g_running_children;
+    g_runningIds.push_back(id);
     g_live[id] = std::move(task);
     g_queue.push_back({id, {}});
     return id;
@@ -619,6 +623,7 @@ void finish() {
     flushFront();
     if (g_signal) g_interruption = g_signal;
     g_live.clear();
+    g_runningIds.clear();
     g_queue.clear();
     g_codes.clear();
     g_ended.clear();
