@@ -267,6 +267,7 @@ int processInstance(const std::string& path) {
                                      : logInput   ? certificateFromLog(logPath, facts)
                                                   : certificateFromQbm(qbmPath);
     if (!model) return outcome::Error;
+    instance_facts::setPolarity(model->countermodel() ? "false" : "true");
     if (logInput) {
         setCheck(1);
         // The log itself is removed only once the QBM file written from it is complete
@@ -299,8 +300,6 @@ int processInstance(const std::string& path) {
     if (dumps.failed) result = outcome::Error;
 
     instance_facts::setNodes(model->nodeCount);
-    if (result == outcome::True || result == outcome::Refuted)
-        instance_facts::setPolarity(result == outcome::True ? "true" : "false");
     if (logInput && settings().report && inputs::formulaExists(formulaPath)) {
         Status appended = report::appendReportLine(formulaPath, facts.solverTime, model->reconstructionTime,
                                                    model->consistencyTime + model->validityTime, facts.trailerId,

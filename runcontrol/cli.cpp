@@ -1,5 +1,6 @@
 #include "runcontrol/cli.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,10 +132,12 @@ int setVerbosity(const char* argument) {
     return 1;
 }
 
+// Opened without waiting: a pipe is readable here and waits, if at all, where the
+// expressions are read (under the instance's line and its timeout).
 bool readable(const char* path) {
-    std::FILE* fp = std::fopen(path, "r");
-    if (!fp) return false;
-    std::fclose(fp);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    close(fd);
     return true;
 }
 
