@@ -28,9 +28,6 @@ namespace pool {
 
 namespace {
 
-// Output of instances that wait for an earlier one, held in memory up to this many bytes
-// in all; beyond it the largest buffers move to a temporary file.
-constexpr std::size_t kMemoryBound = std::size_t(64) << 20;
 // A child that has not ended this long after its timeout signal is killed.
 constexpr double kKillGrace = 5.0;
 
@@ -269,13 +266,13 @@ bool isFront(int id) { return !g_queue.empty() && g_queue.front().task == id; }
 
 // Keeps the held output of waiting instances within the bound.
 void boundHeldOutput() {
-    if (g_heldBytes <= kMemoryBound) return;
+    if (g_heldBytes <= g_setup.heldBound) return;
     std::vector<std::pair<std::size_t, int>> bySize;
     for (auto& [id, task] : g_live)
         if (!isFront(id) && !task.held.empty()) bySize.push_back({task.held.size(), id});
     std::sort(bySize.rbegin(), bySize.rend());
     for (const auto& [size, id] : bySize) {
-        if (g_heldBytes <= kMemoryBound / 2) break;
+        if (g_heldBytes <= g_setup.heldBound / 2) break;
         Task& task = g_live[id];
         off_t offset = 0;
         if (!g_spill.put(task.held, &offset)) return;  // no room on disk either: it stays

@@ -14,6 +14,7 @@
 // never outlive the parent (they are killed when it dies).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -45,6 +46,9 @@ struct Setup {
     // Called in the parent at least every tickSeconds (0: never) while the run waits.
     std::function<void()> tick;
     double tickSeconds = 0;
+    // Output of instances waiting for an earlier one, held in memory up to this many bytes
+    // in all; beyond it the largest buffers move to a temporary file.
+    std::size_t heldBound = std::size_t(64) << 20;
     // Wraps every write to standard output (a progress line makes room and comes back).
     std::function<void()> beforeOutput;
     std::function<void()> afterOutput;
