@@ -141,6 +141,20 @@ int g_interruption = 0;
 int g_wake[2] = {-1, -1};
 struct sigaction g_previousActions[3];
 
+void wake() {
+    int saved = errno;
+    if (g_wake[1] >= 0) {
+        ssize_t n = write(g_wake[1], "!", 1);
+        (void)n;  // a full pipe has woken the parent already
+    }
+    errno = saved;
+}
+
+// A child has ended: the parent collects it at once (its pipe closes a moment earlier).
+bool g_childSignal = false;  // SIGCHLD is caught (it was not ignored)
+struct sigaction g_previousChild;
+void onChild(int) { wake(); }
+
 void onStopSignal(int signal) {
     if (g_signal) {
         std::signal(signal, SIG_DFL);
@@ -148,12 +162,7 @@ void onStopSignal(int signal) {
         return;
     }
     g_signal = signal;
-    int saved = errno;
-    if (g_wake[1] >= 0) {
-        ssize_t n = write(g_wake[1], "!", 1);
-        (void)n;  // a full pipe has woken the parent already
-    }
-    errno = saved;
+    wake();
 }
 
 void installSignals() {
@@ -171,10 +180,18 @@ void installSignals() {
         // A signal the run was started to ignore (nohup, a background job) stays ignored.
         if (g_previousActions[i].sa_handler == SIG_IGN) sigaction(kStopSignals[i], &g_previousActions[i], nullptr);
     }
+    // With SIGCHLD ignored the system collects the children itself; they are then seen
+    // to end by their pipes alone.
+    action.sa_handler = onChild;
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &action, &g_previousChild);
+    g_childSignal = g_previousChild.sa_handler != SIG_IGN;
+    if (!g_childSignal) sigaction(SIGCHLD, &g_previousChild, nullptr);
 }
 
 void restoreSignals() {
     for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &g_previousActions[i], nullptr);
+    sigaction(SIGCHLD, &g_previousChild, nullptr);
     for (int& fd : g_wake) {
         if (fd >= 0) close(fd);
         fd = -1;
@@ -403,7 +420,7 @@ void step() {
         if (task.fd >= 0) {
             fds.push_back({task.fd, POLLIN, 0});
             owners.push_back(id);
-        } else {
+        } else if (!g_childSignal) {
             bound(0.0002);  // its output has closed: it ends in a moment
         }
     }
@@ -481,6 +498,7 @@ void releaseSlots() {
     std::signal(SIGINT, SIG_IGN);
     std::signal(SIGHUP, SIG_IGN);
     sigaction(SIGTERM, &g_previousActions[1], nullptr);
+    sigaction(SIGCHLD, &g_previousChild, nullptr);
     for (int fd : g_wake)
         if (fd >= 0) close(fd);
     if (!task.direct && writeEnd != STDOUT_FILENO) {

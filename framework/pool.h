@@ -9,9 +9,9 @@
 // Each child has its own timeout, counted from its own start; when it runs out the child
 // gets SIGUSR1 (and SIGKILL if it is still there 5 s later). The parent stays single-
 // threaded: it waits in ppoll() on one pipe per child (whose end tells that the child
-// has ended), the nearest deadline and the signals that interrupt the run. SIGINT,
-// SIGTERM and SIGHUP sent to the parent stop every child and end the run; children
-// never outlive the parent (they are killed when it dies).
+// is ending), SIGCHLD (that it can be collected), the nearest deadline and the signals
+// that interrupt the run. SIGINT, SIGTERM and SIGHUP sent to the parent stop every child
+// and end the run; children never outlive the parent (they are killed when it dies).
 #pragma once
 
 #include <cstddef>
