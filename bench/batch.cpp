@@ -1,15 +1,18 @@
 // Batch throughput on many small instances: 1,000 solver logs of small true formulas
 // (made by the log writer) in one directory, certified by one batch run with one child
 // at a time (-j 1), with two at a time (-j 2), and by a shell loop that calls plumex once
-// per log. Wall times, best of a few rounds, next to two anchors of the same run: wc -w
-// over all the logs (reading them once) and a shell loop running cat once per log (the
-// cost of starting a process per file), and the loop of plumex calls split in two halves
-// running side by side (what two cores give to any way of running instances at once).
+// per log. Wall times, best of a few rounds, next to anchors of the same run: wc -w over
+// all the logs (reading them once), a shell loop running cat once per log (the cost of
+// starting a process per file), the loop of plumex calls split in two halves running
+// side by side, and two single-child runs side by side, one shard each (-shard 0/2 and
+// 1/2): what two cores give to running the instances without a parent that keeps
+// several children.
 //
-// Usage: bench_batch [LOGS (default 1000)] [ROUNDS (default 2)]
+// Usage: bench_batch [LOGS (default 1000)] [ROUNDS (default 2)] [PLUMEX (default: this build's)]
 //
-// The machine's load average is printed with the figures: on a machine whose cores are
-// busy with other work, more children cannot run faster.
+// The machine's load average is printed with the figures, before and after: on a
+// machine whose cores are busy with other work, more children cannot run faster. The
+// batch runs take turns round after round, so that a change of load touches them alike.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,15 +35,24 @@ double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+double timedOnce(const std::string& command) {
+    double start = now();
+    shell(command);
+    return now() - start;
+}
+
 // Best wall time of the command over the rounds.
 double timed(const std::string& command, int rounds) {
     double best = 1e30;
-    for (int r = 0; r < rounds; ++r) {
-        double start = now();
-        shell(command);
-        best = std::min(best, now() - start);
-    }
+    for (int r = 0; r < rounds; ++r) best = std::min(best, timedOnce(command));
     return best;
+}
+
+std::string loadAverage() {
+    std::ifstream loadavg("/proc/loadavg");
+    std::string load1, load5;
+    loadavg >> load1 >> load5;
+    return load1 + " " + load5;
 }
 
 std::string tail(const std::string& path) {
@@ -89,15 +101,25 @@ int main(int argc, char** argv) {
         std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
         bytes += static_cast<long>(std::filesystem::file_size(to));
     }
-    std::string plumex = PLUMEX_BIN;
+    std::string plumex = argc > 3 ? argv[3] : PLUMEX_BIN;
+    std::string loadBefore = loadAverage();
     std::string out = dir + "/out.txt";
     std::string loopOf = "for f in " + logsDir + "/*.Tobrin.log; do ";
     double wc = timed("wc -w " + logsDir + "/*.Tobrin.log >/dev/null", rounds);
     double cats = timed("sh -c '" + loopOf + "cat \"$f\" >/dev/null; done'", rounds);
-    double one = timed(plumex + " -j 1 " + logsDir + " >" + out, rounds);
-    std::string oneCount = tail(out);
-    double two = timed(plumex + " -j 2 " + logsDir + " >" + out, rounds);
-    std::string twoCount = tail(out);
+    // The batch runs take turns, round after round.
+    double one = 1e30, two = 1e30, shards = 1e30;
+    std::string oneCount, twoCount, shardCounts;
+    std::string shardOut0 = dir + "/shard0.txt", shardOut1 = dir + "/shard1.txt";
+    for (int r = 0; r < rounds; ++r) {
+        one = std::min(one, timedOnce(plumex + " -j 1 " + logsDir + " >" + out));
+        oneCount = tail(out);
+        two = std::min(two, timedOnce(plumex + " -j 2 " + logsDir + " >" + out));
+        twoCount = tail(out);
+        shards = std::min(shards, timedOnce("sh -c '" + plumex + " -shard 0/2 " + logsDir + " >" + shardOut0 + " & " +
+                                            plumex + " -shard 1/2 " + logsDir + " >" + shardOut1 + "; wait'"));
+        shardCounts = tail(shardOut0) + " + " + tail(shardOut1);
+    }
     double loop = timed("sh -c '" + loopOf + plumex + " \"$f\" >/dev/null; done'", rounds);
     // The parallelism the machine gives at all: the same loop split in two halves (even
     // and odd numbered logs) running side by side.
@@ -111,16 +133,18 @@ int main(int argc, char** argv) {
     std::printf("  %-44s %8.2f s\n", "anchor: shell loop, cat once per log", cats);
     std::printf("  %-44s %8.2f s  (%s)\n", "plumex -j 1 DIR", one, oneCount.c_str());
     std::printf("  %-44s %8.2f s  (%s)\n", "plumex -j 2 DIR", two, twoCount.c_str());
+    std::printf("  %-44s %8.2f s  (%s)\n", "anchor: -shard 0/2 and 1/2 side by side", shards, shardCounts.c_str());
     std::printf("  %-44s %8.2f s\n", "shell loop, plumex once per log", loop);
     std::printf("  %-44s %8.2f s  (%.2fx: the parallelism at hand)\n", "anchor: that loop in two halves side by side",
                 halves, halves > 0 ? loop / halves : 0.0);
-    std::ifstream loadavg("/proc/loadavg");
-    std::string load1, load5;
-    loadavg >> load1 >> load5;
-    std::printf("  %-44s %s %s (%ld processors online)\n", "load average at the end (1, 5 min):", load1.c_str(),
-                load5.c_str(), sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("  %-44s %s, after: %s (%ld processors online)\n", "load average (1, 5 min) before:",
+                loadBefore.c_str(), loadAverage().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("  speed-up of -j 2 over -j 1: %.2fx (target at least 1.80x)\n", two > 0 ? one / two : 0.0);
+    std::printf("  -j 2 against the two shards side by side: %+.1f%% (target at most +5%%)\n",
+                shards > 0 ? 100.0 * (two - shards) / shards : 0.0);
     std::printf("  -j 1 against the loop: %.2fx as fast (target at least 1.00x)\n", one > 0 ? loop / one : 0.0);
+    std::printf("ROW|batch: %d small logs|plumex -j 2 DIR %.2f s|-shard 0/2 + 1/2 side by side %.2f s|%.2f\n", logs,
+                two, shards, shards > 0 ? two / shards : 0.0);
     shell("rm -rf " + dir);
     std::string expected = std::to_string(logs) + "/" + std::to_string(logs) + " instances successfully processed.";
     return oneCount == expected && twoCount == expected ? 0 : 1;

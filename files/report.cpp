@@ -1,8 +1,5 @@
 #include "files/report.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +7,8 @@
 
 #include "inputs/input_kinds.h"
 #include "inputs/qdimacs_reader.h"
+#include "outcomes/line_append.h"
+#include "outcomes/outcome.h"
 
 namespace report {
 
@@ -92,28 +91,24 @@ void formulaStatistics(const std::string& formulaPath, std::FILE* out) {
     std::fprintf(out, "\t%i\t", quantifierLines - 1);
 }
 
-void appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,
-                      double checkTime, long entryCount, long nodeCount, const char* outcome,
-                      const std::string& fileSuffix) {
-    if (!inputs::formulaExists(formulaPath)) return;
+Status appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,
+                        double checkTime, long entryCount, long nodeCount, const char* outcome,
+                        const std::string& fileSuffix) {
+    if (!inputs::formulaExists(formulaPath)) return Status();
     // The line is made whole first and appended with a single write, so that the lines
     // of children running side by side never mix inside a line.
     char* data = nullptr;
     std::size_t size = 0;
     std::FILE* line = open_memstream(&data, &size);
-    if (!line) return;
+    if (!line) outcome::memout();
     std::fprintf(line, "%s\t", instanceName(formulaPath).c_str());
     formulaStatistics(formulaPath, line);
     std::fprintf(line, "%.2f\t%.2f\t%.2f\t%li\t%li\t%s\n", solverTime, reconstructionTime, checkTime,
                  entryCount, nodeCount, outcome);
-    bool complete = std::fclose(line) == 0;
-    int fd = complete ? open(reportFileName(formulaPath, fileSuffix).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666) : -1;
-    if (fd >= 0) {
-        ssize_t written = write(fd, data, size);
-        (void)written;  // a line that cannot be written is left out, like an unopenable file
-        close(fd);
-    }
+    if (std::fclose(line) != 0) outcome::memout();
+    std::string text(data, size);
     std::free(data);
+    return line_append::appendTo(reportFileName(formulaPath, fileSuffix), text);
 }
 
 }  // namespace report

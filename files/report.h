@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "outcomes/status.h"
+
 namespace report {
 
 // d/b.qbm.txt for a formula in directory d whose last component is b; b is
@@ -23,9 +25,10 @@ std::string instanceName(const std::string& formulaPath);
 // gives zeros for the counts and -1 for the prefix.
 void formulaStatistics(const std::string& formulaPath, std::FILE* out);
 
-// Appends one line to the report file of the formula; silently nothing when the path
-// fails formulaExists or the report file cannot be opened.
-void appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,
+// Appends one line to the report file of the formula, whole or not at all; nothing when
+// the path fails formulaExists. A report file that cannot be created or appended to is
+// a failure with the message that says so.
+Status appendReportLine(const std::string& formulaPath, double solverTime, double reconstructionTime,
                       double checkTime, long entryCount, long nodeCount, const char* outcome,
                       const std::string& fileSuffix = "");
 

@@ -6,8 +6,18 @@
 #include <functional>
 #include <string>
 
+#include "framework/progress.h"
+
 // Room the outcomeName callback may fill, terminating zero included.
 constexpr int kOutcomeNameSize = 20;
+
+// What a configuration line decides for the parent of its pass: the giveup rules, which
+// act on the pass, and the memory limit, which is set before the child starts.
+struct LineRules {
+    int giveup = 0;
+    int autoGiveup = 0;
+    int memoryMB = 0;  // 0: the run's limit
+};
 
 struct InstanceFramework {
     int batchMode = 0;   // 1: each instance runs in a forked child
@@ -19,9 +29,18 @@ struct InstanceFramework {
     int jobs = 1;            // batch children at once (1: one after the other)
     int shardIndex = 0;      // a batch run takes instance i of its order when
     int shardCount = 1;      // i mod shardCount = shardIndex
+    int memoryMB = 0;        // address space of each instance's process, in MB (0: no limit)
+    std::string recordPath;  // outcome record to append to (empty: none)
+    std::string resumePath;  // record whose final outcomes stand for the instances' runs (empty: none)
+    progress::Mode progress = progress::Mode::Auto;
+    int progressSeconds = 60;  // between two progress lines of progress::Mode::Lines
+    int summary = 0;           // print the summary at the end of a batch run
 
     std::function<int(const std::string& path)> processInstance;
     std::function<bool(const std::string& path)> isInstance;
+    // The name alone makes the path an instance (nothing is opened); for a directory
+    // entry that is no regular file, which is skipped with a line that says so.
+    std::function<bool(const std::string& path)> namedLikeInstance;  // may be empty
     std::function<bool(int code)> isSuccess;
     std::function<void(char* buffer, int code)> outcomeName;  // at most kOutcomeNameSize bytes
     std::function<int(const std::string& path)> sortKey;
@@ -34,4 +53,7 @@ struct InstanceFramework {
     // be processed, 0 when the line asked for something else (it printed a text); may be
     // empty, and the line is then ignored.
     std::function<int(int count, const char* const* tokens)> applyLine;
+    // What a configuration line decides for the parent (nothing changes in the parent's
+    // settings); may be empty, and no line then has rules.
+    std::function<LineRules(int count, const char* const* tokens)> lineRules;
 };

@@ -1,17 +1,22 @@
 #include "framework/runner.h"
 
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "framework/batch.h"
+#include "framework/outcome_record.h"
+#include "framework/pool.h"
+#include "outcomes/instance_facts.h"
+#include "outcomes/line_append.h"
 #include "outcomes/outcome.h"
 #include "outcomes/steps.h"
 
@@ -21,12 +26,6 @@ namespace {
 
 int g_instances = 0;
 int g_timeout = 0;
-// The running child, for the alarm handler.
-volatile sig_atomic_t g_child = 0;
-
-void onAlarm(int) {
-    if (g_child > 0) kill(static_cast<pid_t>(g_child), SIGUSR1);
-}
 
 void closeWithOutcome(const InstanceFramework& framework, int code) {
     char word[kOutcomeNameSize] = "PROBLEMS";
@@ -52,73 +51,70 @@ int runInProcess(const std::string& path, const InstanceFramework& framework, in
     return code;
 }
 
-// Waits until the child has ended, leaving it unreaped so that a late alarm can only
-// signal the zombie, never a process that took over its id. False when waiting failed.
-bool awaitEnd(pid_t pid) {
-    siginfo_t info{};
-    for (;;) {
-        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) return true;
-        if (errno != EINTR) return false;
-    }
-}
-
-bool reap(pid_t pid, int* status) {
-    for (;;) {
-        pid_t got = waitpid(pid, status, 0);
-        if (got == pid) return true;
-        if (got < 0 && errno == EINTR) continue;
-        return false;
-    }
-}
-
-void disarm(bool armed) {
-    if (!armed) return;
-    alarm(0);
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGALRM, &action, nullptr);
-}
-
+// One instance in a child of its own, when no batch run holds the pool of children.
 int runForked(const std::string& path, const InstanceFramework& framework, int tokenCount,
               const char* const* tokens) {
-    countInstance();
-    // Nothing buffered may be inherited, or the child would print it a second time.
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid < 0) return outcome::Error;
-    if (pid == 0) runChild(path, framework, tokenCount, tokens);
-
-    g_child = pid;
-    int timeout = instanceTimeout(framework, tokenCount, tokens);
-    g_timeout = timeout > 0 ? timeout : 0;
-    bool armed = timeout > 0;
-    if (armed) {
-        struct sigaction action {};
-        action.sa_handler = onAlarm;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGALRM, &action, nullptr);
-        alarm(static_cast<unsigned>(timeout));
+    if (pool::running()) {
+        int task = pool::submit(path, framework, tokenCount, tokens, 1, framework.memoryMB, nullptr);
+        return pool::await(task);
     }
-    int status = 0;
-    bool ended = awaitEnd(pid);
-    disarm(armed);
-    if (!ended || !reap(pid, &status)) {
-        // Never leave a child behind: stop it and collect it. ECHILD means it is no longer
-        // ours to collect (already reaped), and its id may belong to another process now.
-        if (errno != ECHILD) {
-            kill(pid, SIGKILL);
-            reap(pid, &status);
-        }
-        g_child = 0;
-        return outcome::Error;
-    }
-    g_child = 0;
+    pool::Setup setup;
+    pool::start(setup);
+    int task = pool::submit(path, framework, tokenCount, tokens, 1, framework.memoryMB, nullptr);
+    int code = pool::await(task);
+    pool::finish();
+    return code;
+}
 
-    const char* word = nullptr;
-    int code = childOutcome(status, path, framework, g_timeout, &word);
-    if (word && steps::verbosity() >= 0) {
-        std::fputs(word, stdout);
+double wallNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::string shardName(const InstanceFramework& framework) {
+    return std::to_string(framework.shardIndex) + "/" + std::to_string(framework.shardCount);
+}
+
+// A single instance with "-record": a start line, its line and an end line. A record
+// that cannot be written is said after the instance's line.
+int runRecorded(const std::string& path, const InstanceFramework& framework) {
+    double started = wallNow();
+    int code = runInProcess(path, framework, 0, nullptr);
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    outcome_record::Instance line;
+    line.shard = shardName(framework);
+    line.path = path;
+    const instance_facts::Facts& facts = instance_facts::current();
+    line.kind = facts.kind;
+    line.outcome = recordOutcome(framework, code);
+    line.code = code;
+    line.polarity = facts.polarity;
+    line.cpuSeconds = static_cast<double>(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+                      static_cast<double>(self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
+    line.wallSeconds = wallNow() - started;
+    line.peakKb = self.ru_maxrss;
+    line.nodes = facts.nodes;
+    line.memoryMB = framework.memoryMB;
+    line.message = facts.message;
+    outcome_record::Start start;
+    start.shard = line.shard;
+    start.input = path;
+    outcome_record::End end;
+    end.shard = line.shard;
+    end.ended = "complete";
+    end.instances = 1;
+    end.successes = framework.isSuccess && framework.isSuccess(code) ? 1 : 0;
+    end.runs = 1;
+    end.counts.push_back({line.outcome, 1});
+    end.cpuSeconds = line.cpuSeconds;
+    end.wallSeconds = line.wallSeconds;
+    Status written = line_append::appendTo(framework.recordPath, outcome_record::line(start) +
+                                                                     outcome_record::line(line) +
+                                                                     outcome_record::line(end));
+    if (!written) {
+        std::printf("\nRecord: %s.", written.message().c_str());
         std::fflush(stdout);
     }
     return code;
@@ -148,13 +144,13 @@ int instanceTimeout(const InstanceFramework& framework, int tokenCount, const ch
     return timeout == 0 ? framework.timeout : timeout;
 }
 
-int childOutcome(int status, const std::string& path, const InstanceFramework& framework, int timeout,
-                 const char** word) {
+int childOutcome(int status, bool timedOut, const std::string& path, const InstanceFramework& framework,
+                 int timeout, const char** word) {
     *word = nullptr;
     g_timeout = timeout > 0 ? timeout : 0;
     if (WIFSIGNALED(status)) {
         int signal = WTERMSIG(status);
-        if (signal == SIGUSR1) {
+        if (timedOut) {
             if (framework.report && framework.onTimeout) framework.onTimeout(path);
             *word = "[TIMEOUT]";
             return outcome::Timeout;
@@ -168,6 +164,33 @@ int childOutcome(int status, const std::string& path, const InstanceFramework& f
     return code;
 }
 
+void limitMemory(int megabytes) {
+    if (megabytes <= 0) return;
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer maps terabytes of shadow memory at start: any limit on the address
+    // space is exceeded at once, and every allocation would fail. Its builds run without.
+    (void)megabytes;
+#else
+    rlim_t bytes = static_cast<rlim_t>(megabytes) << 20;
+    rlimit limit{bytes, bytes};
+    rlimit current{};
+    if (getrlimit(RLIMIT_AS, &current) == 0 && current.rlim_max != RLIM_INFINITY && current.rlim_max < bytes)
+        limit.rlim_cur = limit.rlim_max = current.rlim_max;
+    setrlimit(RLIMIT_AS, &limit);
+#endif
+}
+
+std::string recordOutcome(const InstanceFramework& framework, int code) {
+    if (framework.isSuccess && framework.isSuccess(code) && framework.outcomeName) {
+        char word[kOutcomeNameSize] = "";
+        framework.outcomeName(word, code);
+        word[kOutcomeNameSize - 1] = '\0';
+        return word;
+    }
+    if (code == outcome::False) return "INVALID";
+    return outcome::name(code);
+}
+
 bool isDirectory(const std::string& path) {
     DIR* dir = opendir(path.c_str());
     if (!dir) return false;
@@ -179,7 +202,10 @@ int frameworkMain(const std::string& path, const InstanceFramework& framework) {
     if (path.empty()) return outcome::CmdlineError;
     if (isDirectory(path)) return batch::run(path, framework);
     if (!framework.isInstance || !framework.isInstance(path)) return outcome::IoError;
-    return runInstance(path, framework, 0, nullptr);
+    if (framework.batchMode) return runInstance(path, framework, 0, nullptr);
+    limitMemory(framework.memoryMB);
+    if (!framework.recordPath.empty()) return runRecorded(path, framework);
+    return runInProcess(path, framework, 0, nullptr);
 }
 
 int runInstance(const std::string& path, const InstanceFramework& framework, int tokenCount,

@@ -1,6 +1,7 @@
 // The instance runner: runs one instance under its "Processing" step, in the process
-// itself or in a forked child bounded by a timeout, and turns the way a child ended into
-// a result code. Its top-level entry tells a single instance from a directory.
+// itself or in a forked child bounded by a timeout (through the pool of children), and
+// turns the way a child ended into a result code. Its top-level entry tells a single
+// instance from a directory.
 #pragma once
 
 #include <string>
@@ -42,10 +43,20 @@ int countInstance();
 int instanceTimeout(const InstanceFramework& framework, int tokenCount, const char* const* tokens);
 
 // Turns a reaped child's wait status into the instance's result code and calls the
-// report hooks, which see `timeout` as the current timeout. *word is "[TIMEOUT]" or
-// "[CRASH]" when the parent has to end the child's open line with it, else null.
-int childOutcome(int status, const std::string& path, const InstanceFramework& framework, int timeout,
-                 const char** word);
+// report hooks, which see `timeout` as the current timeout. A child ended by a signal
+// is a timeout when the parent sent it for the timeout (`timedOut`), else a crash.
+// *word is "[TIMEOUT]" or "[CRASH]" when the parent has to end the child's open line
+// with it, else null.
+int childOutcome(int status, bool timedOut, const std::string& path, const InstanceFramework& framework,
+                 int timeout, const char** word);
+
+// Limits the address space of this process to `megabytes` (0: no limit), so that an
+// allocation beyond it fails and takes the MEMOUT path.
+void limitMemory(int megabytes);
+
+// The word the outcome record gives a result code: the outcome name of a success
+// (VALID), INVALID, or the code's name (TIMEOUT, CRASH, MEMOUT, ERROR, ...).
+std::string recordOutcome(const InstanceFramework& framework, int code);
 
 // A path opens as a directory.
 bool isDirectory(const std::string& path);

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
+
+#include "outcomes/instance_facts.h"
 
 namespace outcome {
 
@@ -32,6 +35,8 @@ void memout() {
 }
 
 void abnormalExit(const char* error, int line, const char* module) {
+    instance_facts::noteFailure("abnormal exit: " + std::string(error) + " at line " + std::to_string(line) +
+                                ", file " + module);
     std::printf("[Abnormal exit due to error \"%s\" at line %i, file \"%s\"]\n", error, line, module);
     std::fflush(stdout);
     std::_Exit(exitStatus(Error));

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "outcomes/clocks.h"
+#include "outcomes/instance_facts.h"
 
 namespace steps {
 
@@ -27,6 +28,13 @@ void label(int d) {
         std::printf("%i.", g_counter[d]);
     else
         std::printf("%c.", 'a' + (g_counter[d] - 1) % 26);
+}
+
+// A step that failed closes with its message after "Error: "; the first one is the
+// instance's failure for the batch record.
+void noteIfFailure(const std::string& text) {
+    static const std::string kError = "Error: ";
+    if (text.compare(0, kError.size(), kError) == 0) instance_facts::noteFailure(text.substr(kError.size()));
 }
 
 double elapsed(int d) { return clocks::stepSeconds() - g_start[d]; }
@@ -81,6 +89,7 @@ void close() {
 }
 
 void close(const std::string& text) {
+    noteIfFailure(text);
     bool printed = beginResult();
     if (printed) std::printf("[OK, %s, %.2fs]", text.c_str(), elapsed(g_depth));
     endResult(printed);
@@ -113,6 +122,16 @@ void print(const char* fmt, ...) {
     va_start(args, fmt);
     std::vprintf(fmt, args);
     va_end(args);
+    std::fflush(stdout);
+}
+
+void note(const std::string& text) {
+    noteIfFailure(text);
+    // The lead of a result line when the step's line is taken, so the result follows.
+    if (!beginResult()) return;
+    std::fputs(text.c_str(), stdout);
+    std::fputc(' ', stdout);
+    g_lineClosed = false;
     std::fflush(stdout);
 }
 

@@ -29,6 +29,12 @@ double reorderTime();
 // Text on the open step's line (only while shown), flushed at once.
 void print(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// A message about the step in progress (only while shown): on its line while nothing
+// else has been printed there, else on a line of its own at the step's indentation. The
+// step's result follows on the same line. A text beginning "Error: " is the instance's
+// failure, as in close().
+void note(const std::string& text);
+
 // The deepest step level shown (0 to 4; below 0 nothing is shown).
 void setVerbosity(int verbosity);
 int verbosity();

@@ -20,6 +20,7 @@
 #include "files/report.h"
 #include "inputs/input_kinds.h"
 #include "inputs/log_reader.h"
+#include "outcomes/instance_facts.h"
 #include "outcomes/outcome.h"
 #include "pipeline/expression_stage.h"
 #include "outcomes/steps.h"
@@ -159,6 +160,7 @@ bool dumpStep(const std::string& title, const std::string& noBdds, Write write) 
     }
     std::string done;
     Status written = write(&done);
+    if (!written) instance_facts::noteFailure(written.message());
     if (!written)
         steps::close(written.message());
     else if (done.empty())
@@ -257,12 +259,14 @@ int processInstance(const std::string& path) {
         return outcome::Error;
     }
     if (solverOutput && formulaPath.empty()) formulaPath = inputs::formulaBeside(path);
+    instance_facts::setKind(trace ? "trace" : circuit ? "circuit" : logInput ? "log" : "qbm");
 
     LogFacts facts;
     std::unique_ptr<QBModel> model = solverOutput ? certificateFromSolverOutput(path, trace, formulaPath)
                                      : logInput   ? certificateFromLog(logPath, facts)
                                                   : certificateFromQbm(qbmPath);
     if (!model) return outcome::Error;
+    instance_facts::setPolarity(model->countermodel() ? "false" : "true");
     if (logInput) {
         setCheck(1);
         // The log itself is removed only once the QBM file written from it is complete
@@ -294,9 +298,15 @@ int processInstance(const std::string& path) {
     if (expSingleDirectResult(&direct)) result = direct;
     if (dumps.failed) result = outcome::Error;
 
-    if (logInput && settings().report && inputs::formulaExists(formulaPath))
-        report::appendReportLine(formulaPath, facts.solverTime, model->reconstructionTime,
-                                 model->consistencyTime + model->validityTime, facts.trailerId, model->nodeCount,
-                                 valid ? "VALID" : "INVALID", reportFileSuffix());
+    instance_facts::setNodes(model->nodeCount);
+    if (logInput && settings().report && inputs::formulaExists(formulaPath)) {
+        Status appended = report::appendReportLine(formulaPath, facts.solverTime, model->reconstructionTime,
+                                                   model->consistencyTime + model->validityTime, facts.trailerId,
+                                                   model->nodeCount, valid ? "VALID" : "INVALID", reportFileSuffix());
+        if (!appended) {
+            steps::note("Error: " + appended.message());
+            result = outcome::Error;
+        }
+    }
     return result;
 }

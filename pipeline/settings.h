@@ -39,9 +39,15 @@ struct Settings {
     int reorderFinal = 1;            // NONE
     int reconstructionPhase = 1;
     int dddmpMode = 'B';
-    int jobs = 1;        // "-j": batch children at once; 0 stands for the online processors
+    int jobs = 1;        // "-j": batch children at once; 0 stands for the processors the run may use
     int shardIndex = 0;  // "-shard K/N": this run takes instance i when i mod N = K
     int shardCount = 0;  // 0: no "-shard" given
+    int memoryMB = 0;    // "-mem": address space of each instance's process (0: no limit)
+    std::string recordPath;  // "-record": the outcome record of a batch run
+    std::string resumePath;  // "-resume": the record whose final outcomes a batch run takes
+    int progress = 0;        // "-progress": 0 auto, 1 off, 2 terminal, 3 lines every progressSeconds
+    int progressSeconds = 60;
+    int summary = 0;         // "-summary": the summary at the end of a batch run
 };
 
 // Read access for every Part.

@@ -1,6 +1,8 @@
 #include "runcontrol/cli.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -22,6 +24,11 @@ namespace cli {
 namespace {
 
 enum class Mode { CommandLine, ConfigurationLine };
+
+// A configuration line read by the batch parent for its rules only: options are checked
+// as usual, but nothing outside the settings (which are put back) may change, and no
+// text is printed.
+bool g_probing = false;
 
 // What an option handler returns besides the index of the last argument it consumed.
 constexpr int kEndProcess = 0;  // a text was printed: end with status 0
@@ -125,15 +132,23 @@ int setVerbosity(const char* argument) {
     return 1;
 }
 
+// Opened without waiting: a pipe is readable here and waits, if at all, where the
+// expressions are read (under the instance's line and its timeout).
 bool readable(const char* path) {
-    std::FILE* fp = std::fopen(path, "r");
-    if (!fp) return false;
-    std::fclose(fp);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    close(fd);
     return true;
 }
 
 int setEval(const char* argument) {
     Settings& s = scanSettings();
+    if (g_probing) {
+        // Nothing is opened: an expression file that is a pipe would keep the parent waiting.
+        ExpList* list = expParseList(argument);
+        if (list) expListFree(list);
+        return list || access(argument, R_OK) == 0;
+    }
     // A later "-eval" replaces an earlier one, whichever of the two forms each has.
     if (ExpList* list = expParseList(argument)) {
         if (s.expressions) expListFree(s.expressions);
@@ -180,7 +195,7 @@ int readCount(const char* text, const char* end) {
     return static_cast<int>(value);
 }
 
-// "-j N": N children at once, 0 for as many as there are online processors.
+// "-j N": N children at once, 0 for as many as the run may use.
 int setJobs(const char* argument) {
     int jobs = readCount(argument, argument + std::strlen(argument));
     if (jobs < 0) return 0;
@@ -200,6 +215,45 @@ int setShard(const char* argument) {
     return 1;
 }
 
+// "-mem MB": at least one megabyte.
+int setMemory(const char* argument) {
+    int megabytes = readCount(argument, argument + std::strlen(argument));
+    if (megabytes < 1) return 0;
+    scanSettings().memoryMB = megabytes;
+    return 1;
+}
+
+int setRecord(const char* argument) {
+    if (!*argument) return 0;
+    scanSettings().recordPath = argument;
+    return 1;
+}
+
+int setResume(const char* argument) {
+    if (!*argument) return 0;
+    scanSettings().resumePath = argument;
+    return 1;
+}
+
+// "-progress auto|off|tty|N": where the progress of a batch run is shown.
+int setProgress(const char* argument) {
+    struct Word {
+        const char* name;
+        int mode;
+    };
+    static const Word kWords[] = {{"auto", 0}, {"off", 1}, {"tty", 2}};
+    for (const Word& word : kWords)
+        if (std::strcmp(argument, word.name) == 0) {
+            scanSettings().progress = word.mode;
+            return 1;
+        }
+    int seconds = readCount(argument, argument + std::strlen(argument));
+    if (seconds < 1) return 0;
+    scanSettings().progress = 3;
+    scanSettings().progressSeconds = seconds;
+    return 1;
+}
+
 // Handlers of options without argument; they return what the option parser returns.
 using PlainHandler = int (*)(int argc);
 
@@ -207,12 +261,13 @@ int raiseCheck(int) { return scanSettings().check = 1; }
 int raiseReport(int) { return scanSettings().report = 1; }
 int raiseGiveup(int) { return scanSettings().giveup = 1; }
 int raiseAutoGiveup(int) { return scanSettings().autoGiveup = 1; }
+int raiseSummary(int) { return scanSettings().summary = 1; }
 int showVersion(int) {
-    usage::printVersion();
+    if (!g_probing) usage::printVersion();
     return kEndProcess;
 }
 int showCopyright(int) {
-    usage::printCopyright();
+    if (!g_probing) usage::printCopyright();
     return kEndProcess;
 }
 
@@ -223,6 +278,9 @@ struct Option {
     bool dump;                     // one or more "-dump" items
     bool configurationOnly;
     bool commandLineOnly = false;  // governs the whole run: a configuration line steps over it
+    // The form of the argument of an option that shapes a whole batch run; a command
+    // line on which such an option is malformed, or would be left unread, is rejected.
+    const char* runForm = nullptr;
 };
 
 const Option kOptions[] = {
@@ -240,16 +298,30 @@ const Option kOptions[] = {
     {"-version", nullptr, showVersion, false, false},
     {"-copyright", nullptr, showCopyright, false, false},
     {"-timeout", skipTimeout, nullptr, false, true},
-    {"-j", setJobs, nullptr, false, false, true},
-    {"-shard", setShard, nullptr, false, false, true},
+    {"-j", setJobs, nullptr, false, false, true, "N, a whole number (0: the processors the run may use)"},
+    {"-shard", setShard, nullptr, false, false, true, "K/N, whole numbers with 0 <= K < N"},
+    {"-mem", setMemory, nullptr, false, false, false, "MB, a whole number of megabytes, at least 1"},
+    {"-record", setRecord, nullptr, false, false, true, "FILE"},
+    {"-resume", setResume, nullptr, false, false, true, "FILE"},
+    {"-progress", setProgress, nullptr, false, false, true, "auto, off, tty or a whole number of seconds"},
+    {"-summary", nullptr, raiseSummary, false, false, true, ""},
 };
+
+const Option* findOption(const char* name) {
+    for (const Option& option : kOptions)
+        if (std::strcmp(option.name, name) == 0) return &option;
+    return nullptr;
+}
 
 // Returns the index of the last argument consumed, kEndProcess, or argc to stop the scan.
 int parseOption(int argc, const char* const* argv, int i, Mode mode) {
     for (const Option& option : kOptions) {
         if (std::strcmp(option.name, argv[i]) != 0) continue;
         if (option.configurationOnly && mode != Mode::ConfigurationLine) break;
-        if (option.commandLineOnly && mode == Mode::ConfigurationLine) return i + 1 < argc ? i + 1 : argc;
+        if (option.commandLineOnly && mode == Mode::ConfigurationLine) {
+            if (option.plain) return i;
+            return i + 1 < argc ? i + 1 : argc;
+        }
         if (option.plain) {
             int r = option.plain(argc);
             return r == kEndProcess ? kEndProcess : i;
@@ -269,10 +341,26 @@ int parseOption(int argc, const char* const* argv, int i, Mode mode) {
     return argc;  // unknown
 }
 
-[[noreturn]] void reject() {
+// The usage, then what was wrong when there is more to say than the usage tells.
+[[noreturn]] void reject(const std::string& why = "") {
     usage::printUsage();
+    if (!why.empty()) std::printf("%s\n", why.c_str());
     std::fflush(stdout);
     std::exit(outcome::exitStatus(outcome::IoError));
+}
+
+// On the command line an option that shapes a whole batch run is never dropped: a
+// malformed or missing argument, or the reading stopped before it, rejects the line
+// (a batch run that silently took every instance, or no record, would waste a cluster).
+void checkRunOption(int argc, const char* const* argv, int i, int stoppedAt) {
+    const Option* option = findOption(argv[i]);
+    if (!option || !option->runForm) return;
+    std::string name = argv[i];
+    if (stoppedAt < i)
+        reject(name + " is not read: the reading of the command line stopped at \"" + argv[stoppedAt] + "\".");
+    if (!option->plain && i + 1 >= argc) reject(name + " needs its argument: " + option->runForm + ".");
+    if (!option->plain)
+        reject("Bad argument of " + name + ": \"" + argv[i + 1] + "\" (" + option->runForm + " is expected).");
 }
 
 // TIMEOUT in whole seconds, truncated toward zero.
@@ -330,7 +418,11 @@ int scan(int argc, const char* const* argv, Mode mode) {
         if (argument[0] == '-') {
             int r = parseOption(argc, argv, i, mode);
             if (r == kEndProcess) return 0;
-            if (r >= argc) break;
+            if (r >= argc) {
+                if (mode == Mode::CommandLine)
+                    for (int j = i; j < argc && argv[j]; ++j) checkRunOption(argc, argv, j, i);
+                break;
+            }
             i = r;
             continue;
         }
@@ -359,6 +451,20 @@ int scanCommandLine(int argc, const char* const* argv) { return scan(argc, argv,
 
 int applyConfigurationLine(int count, const char* const* tokens) {
     return scan(count, tokens, Mode::ConfigurationLine);
+}
+
+LineRules configurationLineRules(int count, const char* const* tokens) {
+    Settings saved = scanSettings();
+    int verbosity = steps::verbosity();
+    Settings& s = scanSettings();
+    s.giveup = s.autoGiveup = s.memoryMB = 0;
+    g_probing = true;
+    scan(count, tokens, Mode::ConfigurationLine);
+    g_probing = false;
+    LineRules rules{s.giveup, s.autoGiveup, s.memoryMB};
+    scanSettings() = saved;
+    steps::setVerbosity(verbosity);
+    return rules;
 }
 
 }  // namespace cli

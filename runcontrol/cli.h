@@ -2,6 +2,8 @@
 // scan applied to a configuration line of a batch directory.
 #pragma once
 
+#include "framework/instance_framework.h"
+
 namespace cli {
 
 // Scans the program's arguments. 1: processing goes on; 0: "-version" or "-copyright"
@@ -17,5 +19,9 @@ int scanCommandLine(int argc, const char* const* argv);
 // never rejected; a bad option stops it like on the command line. Returns 1 when the
 // instance is to be processed, 0 after "-version" or "-copyright".
 int applyConfigurationLine(int count, const char* const* tokens);
+
+// What a configuration line decides for the batch parent (its -giveup, -autogiveup and
+// -mem), read as the line would be applied; the parent's settings stay as they are.
+LineRules configurationLineRules(int count, const char* const* tokens);
 
 }  // namespace cli

@@ -1,6 +1,8 @@
 // Program entry.
 #include <sys/resource.h>
 
+#include <csignal>
+
 #include "outcomes/outcome.h"
 #include "runcontrol/entry.h"
 
@@ -23,5 +25,8 @@ void allowDeepStack() {
 int main(int argc, char** argv) {
     allowDeepStack();
     outcome::installNewHandler();
+    // A file size limit then makes a write fail (a report line, a QBM file), like a full
+    // disk, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     return outcome::exitStatus(entry::run(argc, argv));
 }

@@ -118,17 +118,21 @@ TEST(BatchFaults, ChildKilledBySigkillCountsAsCrashAndTheBatchGoesOn) {
     TempDir top;
     std::string dir = top.file("batch");
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/stuck").c_str(), 0755), 0);
     TempDir scratch;
-    makeInstance(scratch, "a", "stuck.qdimacs");
+    makeInstance(scratch, "a", "r.qdimacs");
     makeInstance(scratch, "b", "r.qdimacs");
-    for (const char* f : {"a.Tobrin.log", "b.Tobrin.log", "r.qdimacs"})
-        testsupport::writeFile(dir + "/" + f, testsupport::readFile(scratch.file(f)));
-    // The formula of a is a pipe nobody writes: its child waits in the validity check
-    // until it is killed. An earlier certificate of a stands under the QBM name.
-    ASSERT_EQ(mkfifo((dir + "/stuck.qdimacs").c_str(), 0644), 0);
-    testsupport::writeFile(dir + "/a.qbm", "an earlier certificate\n");
+    testsupport::writeFile(dir + "/stuck/a.Tobrin.log", testsupport::readFile(scratch.file("a.Tobrin.log")));
+    testsupport::writeFile(dir + "/stuck/r.qdimacs", testsupport::readFile(scratch.file("r.qdimacs")));
+    testsupport::writeFile(dir + "/b.Tobrin.log", testsupport::readFile(scratch.file("b.Tobrin.log")));
+    testsupport::writeFile(dir + "/r.qdimacs", testsupport::readFile(scratch.file("r.qdimacs")));
+    // The line's expression file is a pipe nobody writes: a's child waits until it is
+    // killed. An earlier certificate of a stands under the QBM name.
+    ASSERT_EQ(mkfifo((dir + "/stuck/stall").c_str(), 0644), 0);
+    testsupport::writeFile(dir + "/stuck/Plumex.conf", "-eval batch/stuck/stall\n");
+    testsupport::writeFile(dir + "/stuck/a.qbm", "an earlier certificate\n");
 
-    // Names and sizes disagree (a's log names the longer formula), so a runs first.
+    // The subdirectory comes first, so a runs first.
     Spawned s = spawnPlumex({"batch"}, top.path());
     pid_t child = -1;
     for (int i = 0; i < 600 && child < 0; ++i) {
@@ -148,9 +152,10 @@ TEST(BatchFaults, ChildKilledBySigkillCountsAsCrashAndTheBatchGoesOn) {
     EXPECT_NE(out.find("b.Tobrin.log\"...  [OK, VALID"), std::string::npos) << out;
     EXPECT_NE(out.find("\n\n1/2 instances successfully processed.\n\n"), std::string::npos) << out;
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(testsupport::readFile(dir + "/a.qbm"), "an earlier certificate\n");
+    EXPECT_EQ(testsupport::readFile(dir + "/stuck/a.qbm"), "an earlier certificate\n");
     EXPECT_TRUE(testsupport::fileExists(dir + "/b.qbm"));
-    for (const std::string& n : listDir(dir)) EXPECT_EQ(n.find(".tmp"), std::string::npos) << n;
+    for (const std::string& d : {dir, dir + "/stuck"})
+        for (const std::string& n : listDir(d)) EXPECT_EQ(n.find(".tmp"), std::string::npos) << n;
 }
 
 TEST(BatchFaults, UnwritableOutputFailsTheInstanceWithAMessageAndTheBatchGoesOn) {

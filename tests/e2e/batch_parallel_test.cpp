@@ -47,7 +47,9 @@ void handLog(const std::string& logPath, bool valid, std::size_t size = 0, const
 
 // bench/: a family whose sizes grow with its names (a1 valid, a2 invalid, a10 valid),
 // sub/ with a two-line Plumex.conf, sub/deeper/ with an instance that times out,
-// crash/ with one whose child the test kills, many/ with a dozen mixed instances.
+// crash/ with one whose child the test kills, many/ with a dozen mixed instances. The
+// children of the last two wait on an expression file that is a pipe nobody writes to
+// (the paths on the lines are those seen from the directory plumex runs in).
 void makeTree(const std::string& root, bool withCrash) {
     handLog(root + "/a1.Tobrin.log", true, 300);
     handLog(root + "/a2.Tobrin.log", false, 400);
@@ -55,13 +57,16 @@ void makeTree(const std::string& root, bool withCrash) {
     for (const char* n : {"v1", "v2"}) handLog(root + "/sub/" + n + ".Tobrin.log", true);
     handLog(root + "/sub/i1.Tobrin.log", false);
     writeFile(root + "/sub/Plumex.conf", "-dump qdc\n-v 2 -timeout 30\n");
-    handLog(root + "/sub/deeper/s.Tobrin.log", true, 0, "s.qdimacs");
-    mkfifo((root + "/sub/deeper/s.qdimacs").c_str(), 0600);  // nobody writes: the child waits
-    writeFile(root + "/sub/deeper/Plumex.conf", "-timeout 1\n");
+    // The line's expression file is a pipe nobody writes to: the child waits until its timeout.
+    handLog(root + "/sub/deeper/s.Tobrin.log", true);
+    mkfifo((root + "/sub/deeper/stall").c_str(), 0600);
+    writeFile(root + "/sub/deeper/Plumex.conf", "-eval " + fs::path(root).filename().string() + "/sub/deeper/stall -timeout 1\n");
     for (int i = 0; i < 12; ++i) handLog(root + "/many/m" + std::to_string(i) + ".Tobrin.log", i % 3 != 1, 300 + 10 * i);
     if (!withCrash) return;
-    handLog(root + "/crash/c.Tobrin.log", true, 0, "c.qdimacs");
-    mkfifo((root + "/crash/c.qdimacs").c_str(), 0600);
+    // The same keeps the child of c waiting until the test kills it.
+    handLog(root + "/crash/c.Tobrin.log", true);
+    mkfifo((root + "/crash/stall").c_str(), 0600);
+    writeFile(root + "/crash/Plumex.conf", "-eval " + fs::path(root).filename().string() + "/crash/stall\n");
 }
 
 // The child of `parent` that holds `path` open, or -1.
@@ -148,7 +153,7 @@ class Parallel : public ::testing::Test {
             std::vector<std::string> args{"-j", jobs, "-report"};
             args.insert(args.end(), options.begin(), options.end());
             args.push_back("bench");
-            runs.push_back(runKilling(args, dir.path(), dir.file("bench/crash/c.qdimacs")));
+            runs.push_back(runKilling(args, dir.path(), dir.file("bench/crash/stall")));
             reports.push_back(reportLines(dir.file("bench")));
         }
         EXPECT_NE(runs[0].out.find("[CRASH]"), std::string::npos) << runs[0].out;
@@ -224,21 +229,29 @@ TEST_F(Parallel, SlurmArrayScriptAndTheSum) {
                                        dir.path());
         writeFile(dir.file(std::string("plumex-") + task + ".out"), r.out);
     }
-    RunResult sum = testsupport::run({"/bin/sh", "-c", testsupport::sourceDir() + "/scripts/sum-shards.sh plumex-*.out"},
-                                     dir.path());
+    // Each task kept its shard's record; the sum adds them up.
+    RunResult sum = testsupport::run(
+        {"/bin/sh", "-c", testsupport::sourceDir() + "/scripts/sum-shards.sh plumex.jsonl.shard*of3"}, dir.path());
     auto [successes, total] = counted(all.out);
-    EXPECT_EQ(sum.out, std::to_string(successes) + "/" + std::to_string(total) + " instances successfully processed.\n");
+    EXPECT_EQ(sum.out.substr(0, sum.out.find('\n') + 1),
+              std::to_string(successes) + "/" + std::to_string(total) + " instances successfully processed.\n")
+        << sum.err;
+    EXPECT_EQ(sum.status, 0);
 }
 
-TEST_F(Parallel, MalformedJobsOrShardStopTheScan) {
+TEST_F(Parallel, MalformedJobsOrShardRejectTheCommandLine) {
     TempDir dir;
     handLog(dir.file("bench/a.Tobrin.log"), true);
     for (const char* bad : {"-1", "x", "2x", "", "99999999999"})
         EXPECT_EQ(testsupport::plumex({"-j", bad, "bench"}, dir.path()).status, 254) << bad;
     for (const char* bad : {"1", "2/2", "-1/2", "0/0", "a/2", "1/2/3", "/2"})
         EXPECT_EQ(testsupport::plumex({"-shard", bad, "bench"}, dir.path()).status, 254) << bad;
-    // After the input the run goes on, one child at a time and unsharded; -j 0 is fine.
-    EXPECT_EQ(testsupport::plumex({"bench", "-shard", "1/1"}, dir.path()).status, 1);
+    // After the input too: a run that would quietly take every instance is refused.
+    RunResult after = testsupport::plumex({"bench", "-shard", "1/1"}, dir.path());
+    EXPECT_EQ(after.status, 254);
+    EXPECT_NE(after.out.find("Bad argument of -shard: \"1/1\" (K/N, whole numbers with 0 <= K < N is expected).\n"),
+              std::string::npos)
+        << after.out;
     EXPECT_EQ(testsupport::plumex({"-j", "0", "bench"}, dir.path()).status, 1);
 }
 

@@ -295,12 +295,15 @@ TEST_F(BatchRun, AutogiveupEndsAFamilyAtItsFirstFailure) {
 }
 
 TEST_F(BatchRun, ATimedOutInstanceFailsOnItsOwnLineAndTheNextOneRuns) {
-    // The formula of the slow instance is a pipe nobody writes to: opening it waits for ever.
-    handLog(root + "/slow/s.Tobrin.log", true, 0, "s.qdimacs");
-    ASSERT_EQ(mkfifo((root + "/slow/s.qdimacs").c_str(), 0600), 0);
+    // The report file of the slow instance's formula is locked: its child waits to append
+    // its line until it is stopped.
+    handLog(root + "/slow/s.Tobrin.log", true, 0, "held/s.qdimacs");
+    std::filesystem::create_directories(root + "/slow/held");
+    writeFile(root + "/slow/held/s.qdimacs", "p cnf 1 1\ne 1 0\n1 0\n");
+    testsupport::FileLock lock(root + "/slow/held/held.qbm.txt");
     writeFile(root + "/slow/Plumex.conf", "-timeout 1\n");
     handLog(root + "/after.Tobrin.log", true);
-    RunResult r = run({"bench"});
+    RunResult r = run({"-report", "bench"});
     EXPECT_NE(r.out.find("\n1.Processing \"bench/slow/s.Tobrin.log\"...  [TIMEOUT]\n2.Processing "),
               std::string::npos)
         << r.out;
@@ -310,7 +313,7 @@ TEST_F(BatchRun, ATimedOutInstanceFailsOnItsOwnLineAndTheNextOneRuns) {
     EXPECT_NE(r.out.find(countLine(1, 2)), std::string::npos);
     // The command line's TIMEOUT bounds it the same way.
     std::filesystem::remove(root + "/slow/Plumex.conf");
-    r = run({"bench", "1"});
+    r = run({"-report", "bench", "1"});
     EXPECT_NE(r.out.find("\"bench/slow/s.Tobrin.log\"...  [TIMEOUT]"), std::string::npos) << r.out;
     EXPECT_EQ(r.status, 1);
 }

@@ -1,6 +1,7 @@
 #include "tests/support/run.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +108,20 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+FileLock::FileLock(const std::string& path) {
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ >= 0) flock(fd_, LOCK_EX);
+}
+
+FileLock::~FileLock() { release(); }
+
+void FileLock::release() {
+    if (fd_ < 0) return;
+    flock(fd_, LOCK_UN);
+    close(fd_);
+    fd_ = -1;
+}
 
 TempDir::TempDir() {
     std::string pattern = std::filesystem::temp_directory_path() / "plumex-test-XXXXXX";

@@ -38,6 +38,20 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
 
+// Holds an exclusive lock (flock) on a file, created when missing, while it lives: a
+// plumex child that appends a report line to it waits until the lock is given up.
+class FileLock {
+  public:
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    void release();
+
+  private:
+    int fd_ = -1;
+};
+
 // A fresh directory under the system temporary directory, removed with its contents.
 class TempDir {
   public:

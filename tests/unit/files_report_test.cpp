@@ -87,14 +87,14 @@ TEST(ReportLine, AppendsOneLinePerCallAndNothingForNonFormulas) {
     std::filesystem::create_directory(family);
     std::string formula = family + "/g.qdimacs";
     writeFile(formula, "p cnf 2 1\na 1 0\ne 2 0\n1 2 0\n");
-    report::appendReportLine(formula, 1.5, 0.25, 0.125, 42, 7, "VALID");
-    report::appendReportLine(formula, 0, 3, 0, 0, 0, "TIMEOUT");
+    EXPECT_TRUE(report::appendReportLine(formula, 1.5, 0.25, 0.125, 42, 7, "VALID").ok());
+    EXPECT_TRUE(report::appendReportLine(formula, 0, 3, 0, 0, 0, "TIMEOUT").ok());
     EXPECT_EQ(readFile(family + "/fam.qbm.txt"),
               "g.qdimacs\t2\t1\tA[1]E[1]\t1\t1.50\t0.25\t0.12\t42\t7\tVALID\n"
               "g.qdimacs\t2\t1\tA[1]E[1]\t1\t0.00\t3.00\t0.00\t0\t0\tTIMEOUT\n");
     std::string log = family + "/g.Tobrin.log";
     writeFile(log, "# Tobrin log file, 1.3\n");
-    report::appendReportLine(log, 0, 0, 0, 0, 0, "CRASH");
-    report::appendReportLine(family + "/missing.qdimacs", 0, 0, 0, 0, 0, "CRASH");
+    EXPECT_TRUE(report::appendReportLine(log, 0, 0, 0, 0, 0, "CRASH").ok());
+    EXPECT_TRUE(report::appendReportLine(family + "/missing.qdimacs", 0, 0, 0, 0, 0, "CRASH").ok());
     EXPECT_EQ(readFile(family + "/fam.qbm.txt").find("CRASH"), std::string::npos);
 }

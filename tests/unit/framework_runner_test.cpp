@@ -132,13 +132,14 @@ TEST_F(Runner, ReportHooksStayQuietWithoutReport) {
     take();
 }
 
-TEST_F(Runner, ASelfSentTimeoutSignalCountsAsTimeout) {
+TEST_F(Runner, ATimeoutSignalTheParentDidNotSendIsACrash) {
     auto f = framework([](const std::string&) -> int {
         std::raise(SIGUSR1);
         return 10;
     });
-    EXPECT_EQ(run(f, "usr1.inst"), 30);
-    take();
+    int label = runner::instanceCounter() + 1;
+    EXPECT_EQ(run(f, "usr1.inst"), -5);
+    EXPECT_EQ(take(), "\n" + std::to_string(label) + ".Processing \"usr1.inst\"...  [CRASH]");
 }
 
 TEST_F(Runner, OutputBufferedBeforeTheForkIsNotRepeatedByTheChild) {

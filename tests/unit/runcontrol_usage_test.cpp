@@ -33,13 +33,17 @@ TEST(Usage, BeginsAndEndsAsListedWithEmptyLinesAfterEmbeddedBreaks) {
                          0),
               0u);
     std::vector<std::string> all = lines(text);
-    // 57 listed lines, the first of which holds two, and 10 empty ones after embedded line ends.
-    EXPECT_EQ(all.size(), 57u + 1u + 10u);
+    // 57 listed lines and 11 of the batch options, the first of which holds two, and 10
+    // empty ones after embedded line ends.
+    EXPECT_EQ(all.size(), 57u + 11u + 1u + 10u);
     EXPECT_EQ(all[4], " - a QBM certificate previously constructed by Plumex (\".qbm\" extension), or ");
     EXPECT_EQ(all.back(), "");
     EXPECT_EQ(all[all.size() - 2], "  -copyright,   to print Plumex' copyright and license notes.");
     EXPECT_NE(text.find("\n                \"qbc\"     to request to dump a QDIMACS 1.1 partial certificate.\n"),
               std::string::npos);
+    for (const char* option : {"\n  -j N, ", "\n  -shard K/N, ", "\n  -mem MB, ", "\n  -record FILE, ", "\n  -resume FILE, ",
+                               "\n  -progress (auto|off|tty|SECONDS), ", "\n  -summary, "})
+        EXPECT_NE(text.find(option), std::string::npos) << option;
     EXPECT_NE(text.find("\n  -v LEV,       to set verbosity level to LEV (an integer between 0 and 5).\n\n"
                         "  -version,     to print Plumex' version.\n"),
               std::string::npos);
