@@ -687,9 +687,5 @@ void Trace::literalsOf(std::size_t p, std::vector<int>& out) const {
     }
 }
 
-void Trace::releaseLiterals() {
-    std::vector<std::uint8_t>().swap(litBytes);
-    std::vector<std::int64_t>().swap(litStart);
-}
 
 }  // namespace qrp
