@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -12,11 +11,23 @@ namespace extraction {
 
 namespace {
 
-// An entry of the function at hand: its step (whose condition it is under) and value.
-struct Entry {
-    std::uint32_t step;
-    bool value;
-};
+// The entries at a position: its literals that were removed, in step order. A domain
+// walks them with forEntry.
+using Entries = std::span<const Code>;
+
+template <typename Each>
+inline void forEntry(Entries codes, Each&& each) {
+    for (const Code& c : codes)
+        if (c.removed && !each(c)) break;
+}
+
+// Set bits of x (a bit trick: the engine's own build has no population count instruction).
+inline int countBits(std::uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+    return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
 
 // The walk every builder shares. At each position: the function of its variable from
 // the entries there (unless it is an input), then the conditions of the steps with a
@@ -25,19 +36,12 @@ struct Entry {
 template <typename Domain>
 bool walk(EntryProgram& program, const Order& o, Domain& d, bool release, const Progress& progress) {
     std::vector<Code> codes;
-    std::vector<Entry> entries;
     const double total = static_cast<double>(std::max<std::size_t>(program.codes(), 1));
     std::size_t done = 0;
     for (int p = 1; p <= program.positions(); ++p) {
         int v = o.byPos[static_cast<std::size_t>(p)];
         program.take(p, codes, release);
-        if (!o.input[static_cast<std::size_t>(v)]) {
-            entries.clear();
-            entries.reserve(codes.size());
-            for (const Code& c : codes)
-                if (c.removed) entries.push_back({c.step, c.positive});
-            if (!d.function(v, p, entries)) return false;
-        }
+        if (!o.input[static_cast<std::size_t>(v)] && !d.function(v, p, Entries(codes))) return false;
         for (const Code& c : codes) {
             if (c.last)
                 d.release(c.step);
@@ -64,15 +68,15 @@ class BddDomain {
         }
     }
 
-    bool function(int v, int, std::span<const Entry> entries) {
+    bool function(int v, int, Entries entries) {
         // The conditions in file order, up to the first that holds everywhere; the first
         // entry that holds wins.
         chain_.clear();
-        for (const Entry& e : entries) {
+        forEntry(entries, [&](const Code& e) {
             const bdd::Bdd& c = condition(e.step);
-            if (!c.isZero()) chain_.emplace_back(c, e.value);
-            if (!chain_.empty() && chain_.back().first.isOne()) break;  // the entries after never apply
-        }
+            if (!c.isZero()) chain_.emplace_back(c, e.positive);
+            return chain_.empty() || !chain_.back().first.isOne();  // the entries after never apply
+        });
         bdd::Bdd f;
         if (!merge(0, chain_.size(), f, nullptr)) return false;
         chain_.clear();
@@ -265,7 +269,7 @@ class TableDomain {
     TableDomain(const Order& o, std::uint32_t steps)
         : o_(o), shape_(shapeOf(o)), tables_(o.pos.size()), cond_(steps) {}
 
-    bool function(int v, int p, std::span<const Entry> entries) {
+    bool function(int v, int p, Entries entries) {
         const int bits = shape_.inputsBefore[static_cast<std::size_t>(p)];
         const int shift = shape_.inputs - bits;
         const std::uint32_t top = shape_.top(bits);
@@ -276,8 +280,9 @@ class TableDomain {
         open_[words - 1] &= validBits(bits);
         std::uint64_t left = std::uint64_t(1) << bits;
         const auto& patterns = lowPatterns();
-        for (const Entry& e : entries) {
+        for (const Code& e : entries) {
             if (left == 0) break;  // every assignment has its value: the entries after never apply
+            if (!e.removed) continue;
             const TableCond& c = cond_[e.step];
             if (c.dead) continue;
             if (c.residue < 0) {
@@ -288,8 +293,8 @@ class TableDomain {
                     Word m = open_[w] & pattern;
                     if (!m) return;
                     open_[w] &= ~m;
-                    if (e.value) f[w] |= m;
-                    left -= static_cast<std::uint64_t>(std::popcount(m));
+                    if (e.positive) f[w] |= m;
+                    left -= static_cast<std::uint64_t>(countBits(m));
                 };
                 if (bits <= 6)
                     take(0);
@@ -300,7 +305,7 @@ class TableDomain {
                     Word m = Word(1) << (t & 63);
                     if (!(open_[t >> 6] & m)) return;
                     open_[t >> 6] &= ~m;
-                    if (e.value) f[t >> 6] |= m;
+                    if (e.positive) f[t >> 6] |= m;
                     --left;
                 });
             }
@@ -438,13 +443,14 @@ class EstimateDomain {
   public:
     EstimateDomain(const Order& o, std::uint32_t steps) : o_(o), shape_(shapeOf(o)), cond_(steps) {}
 
-    bool function(int, int p, std::span<const Entry> entries) {
+    bool function(int, int p, Entries entries) {
         const int bits = shape_.inputsBefore[static_cast<std::size_t>(p)];
         const std::uint32_t top = shape_.top(bits);
         tableBytes += wordsFor(bits) * sizeof(Word);
-        for (const Entry& e : entries) {
+        for (const Code& e : entries) {
+            if (!e.removed) continue;
             const Cond& c = cond_[e.step];
-            int free = bits - std::popcount(c.mask & top);
+            int free = bits - countBits(c.mask & top);
             work += c.residue ? double(std::uint64_t(1) << free) : double(std::uint64_t(1) << std::max(0, free - 6));
         }
         return true;
@@ -459,7 +465,7 @@ class EstimateDomain {
         const int bits = shape_.inputsBefore[static_cast<std::size_t>(o_.pos[static_cast<std::size_t>(v)])];
         const std::uint32_t top = shape_.top(bits);
         if ((c.mask & top) == top) return true;
-        double points = double(std::uint64_t(1) << (bits - std::popcount(c.mask & top)));
+        double points = double(std::uint64_t(1) << (bits - countBits(c.mask & top)));
         work += points;
         residuePoints_ += points - c.residue;
         c.residue = points;
@@ -493,15 +499,14 @@ class CircuitDomain {
     CircuitDomain(FunctionCircuit& c, const Order& o, std::uint32_t steps)
         : c_(c), o_(o), cond_(steps, FunctionCircuit::kTrue), slots_(1u << 16, kEmpty) {}
 
-    bool function(int v, int, std::span<const Entry> entries) {
+    bool function(int v, int, Entries entries) {
         // The chain folded from the last entry back: ite(c, value, rest), one gate each.
         chain_.clear();
-        for (const Entry& e : entries) {
+        forEntry(entries, [&](const Code& e) {
             std::uint32_t c = cond_[e.step];
-            if (c == FunctionCircuit::kFalse) continue;
-            chain_.emplace_back(c, e.value);
-            if (c == FunctionCircuit::kTrue) break;
-        }
+            if (c != FunctionCircuit::kFalse) chain_.emplace_back(c, e.positive);
+            return c != FunctionCircuit::kTrue;
+        });
         std::uint32_t f = FunctionCircuit::kFalse;
         for (std::size_t i = chain_.size(); i-- > 0;) {
             std::uint32_t c = chain_[i].first;
