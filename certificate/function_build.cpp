@@ -613,7 +613,7 @@ bool buildBdds(QBModel& m, const Order& o, EntryProgram& program, const Progress
         // after collection, each of which clears the operator caches (a proof of 98,000
         // steps over 21 universals: 0.8 s of 3.7 s).
         bdd::NodeBuilder room;
-        room.reserve(static_cast<long>(std::min<std::size_t>(program.codes(), kRoom)));
+        room.reserve(static_cast<long>(std::clamp<std::size_t>(program.codes(), kRoom / 2, kRoom)));
     }
     {
         BddDomain d(m, o, program.steps(), nodeBudget);
