@@ -282,41 +282,42 @@ bool ProofAnalysis::step(std::size_t p, EntryProgram& program) {
             return stepFail(id, "literal " + std::to_string(l) + " is not in the " + kind + " of its antecedents");
         mark_[v] = 2 * l;  // kept (marked apart from removed)
     }
-    // Sorted by variable order through plain keys (position and sign), which sort faster
-    // than literals compared through the order table.
-    for (int& l : pre_) l = 2 * o_.pos[static_cast<std::size_t>(absOf(l))] + (l < 0 ? 1 : 0);
-    std::sort(pre_.begin(), pre_.end());
-    for (int& k : pre_) k = (k & 1) ? -o_.byPos[static_cast<std::size_t>(k >> 1)] : o_.byPos[static_cast<std::size_t>(k >> 1)];
-    // Every removed literal is checked: it must get a function and have no input left after it.
-    int lastInput = -1, firstRemoved = -1, lastRemoved = -1;
-    for (int i = 0; i < static_cast<int>(pre_.size()); ++i) {
-        int l = pre_[static_cast<std::size_t>(i)], v = absOf(l);
+    // Every removed literal is checked: it must get a function and have no input left after
+    // it. What counts is where literals stand in the order, which needs no sorting: the
+    // first removed input, the last kept input, the first and the last removed literal.
+    int firstRemovedInput = 0, lastInput = 0, firstRemoved = 0, lastRemoved = 0;  // positions, 0: none
+    for (int l : pre_) {
+        int v = absOf(l), at = o_.pos[static_cast<std::size_t>(v)];
         bool removed = mark_[v] == l;
         if (o_.input[static_cast<std::size_t>(v)]) {
-            if (removed)
-                return stepFail(id, std::string("a reduction removes ") + (cubes_ ? "universal " : "existential ") +
-                                        std::to_string(v));
-            lastInput = i;
+            if (removed && (firstRemovedInput == 0 || at < firstRemovedInput)) firstRemovedInput = at;
+            lastInput = std::max(lastInput, at);
         } else if (removed) {
-            if (firstRemoved < 0) firstRemoved = i;
-            lastRemoved = i;
+            if (firstRemoved == 0 || at < firstRemoved) firstRemoved = at;
+            lastRemoved = std::max(lastRemoved, at);
         }
     }
-    if (lastRemoved < 0) return true;
+    if (firstRemovedInput != 0)
+        return stepFail(id, std::string("a reduction removes ") + (cubes_ ? "universal " : "existential ") +
+                                std::to_string(o_.byPos[static_cast<std::size_t>(firstRemovedInput)]));
+    if (lastRemoved == 0) return true;
     if (firstRemoved < lastInput)
         return stepFail(id, std::string("a reduction removes ") + (cubes_ ? "existential " : "universal ") +
-                                std::to_string(absOf(pre_[static_cast<std::size_t>(firstRemoved)])) +
+                                std::to_string(o_.byPos[static_cast<std::size_t>(firstRemoved)]) +
                                 (cubes_ ? " with a later universal left" : " with a later existential left"));
+    // The literals up to the last removed one, each into the list of its position (the
+    // lists take the steps in file order; a step's literals may come in any order).
     std::uint32_t reduced = 0;
     if (!program.newStep(reduced)) return stepFail(id, "the proof is too large");
-    for (int i = 0; i <= lastRemoved; ++i) {
-        int l = pre_[static_cast<std::size_t>(i)], v = absOf(l);
+    for (int l : pre_) {
+        int v = absOf(l), at = o_.pos[static_cast<std::size_t>(v)];
+        if (at > lastRemoved) continue;
         Code code;
         code.step = reduced;
         code.positive = cubes_ ? l > 0 : l < 0;
         code.removed = mark_[v] == l;
-        code.last = i == lastRemoved;
-        program.add(o_.pos[static_cast<std::size_t>(v)], code);
+        code.last = at == lastRemoved;
+        program.add(at, code);
     }
     return true;
 }

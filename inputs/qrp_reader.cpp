@@ -328,7 +328,8 @@ class Parser {
             if (negative) ++p;
             const char* digits = p;
             std::int64_t v = 0;
-            while (p < e && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+            for (; p < e && *p >= '0' && *p <= '9'; ++p)
+                if (p - digits < 18) v = v * 10 + (*p - '0');
             std::size_t n = static_cast<std::size_t>(p - digits);
             if (n == 0 || n > 18 || (*digits == '0' && (n > 1 || negative))) return false;
             if (p < e && !isBlank(*p)) return false;
@@ -687,9 +688,5 @@ void Trace::literalsOf(std::size_t p, std::vector<int>& out) const {
     }
 }
 
-void Trace::releaseLiterals() {
-    std::vector<std::uint8_t>().swap(litBytes);
-    std::vector<std::int64_t>().swap(litStart);
-}
 
 }  // namespace qrp

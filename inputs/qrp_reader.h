@@ -48,8 +48,6 @@ struct Trace {
     std::size_t steps() const { return ids.size(); }
     // The literals of the proof's step at position p (0-based) of proof, into out.
     void literalsOf(std::size_t p, std::vector<int>& out) const;
-    // The trace's own numbers of steps' literals are gone; the index stays.
-    void releaseLiterals();
 };
 
 // Share of the file read so far, 0..1, for the progress marks of the caller's step.

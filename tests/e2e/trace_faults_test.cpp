@@ -1,7 +1,7 @@
 // Proof traces whose faults used to slip by or got the wrong words, end to end: a step
 // that removes an existential before a universal beside one it may remove, a trace whose
 // header counts fewer variables than its formula, a formula with more clauses than the
-// trace's, and gzip traces too short to hold a header.
+// trace's, a number too large, and gzip traces too short to hold a header.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -68,6 +68,17 @@ TEST_F(TraceFaults, AFormulaWithMoreClausesThanTheTracesIsSaidNotToMatch) {
               "the trace and the formula \"c.qdimacs\" do not match: the formula has 5 clauses (not counting "
               "tautologies), the trace's formula 4")
         << r.out;
+    EXPECT_EQ(r.status, 255);
+}
+
+TEST_F(TraceFaults, ANumberTooLargeForAStepIsABadNumber) {
+    // Found by fuzzing: 29 digits overflowed the reading of a whole line at once.
+    const char* formula = "p cnf 5 4\na 1 0\ne 2 3 0\na 4 0\ne 5 0\n1 2 0\n-1 -2 0\n2 3 -4 0\n1 -1 3 0\n";
+    const char* trace =
+        "p qrp 5 4\na 1 0\ne 2 3 0\na 4 0\ne 5 0\n1 1 2 0 0\n2 -1 -2 0 0\n3 2 3 -4 0 0\n4 2 3 0 3 0\n"
+        "6 -2 3 1 0 0\n7 1 0 6 0\n8 22222222222222222222222222222 -1 0 0\n9 -1 0 8 0\n10 0 9 7 0\nr SAT\n";
+    testsupport::RunResult r = run("n", trace, formula);
+    EXPECT_EQ(errorOf(r), "step 8: bad number in literals") << r.out;
     EXPECT_EQ(r.status, 255);
 }
 
