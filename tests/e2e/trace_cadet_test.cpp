@@ -30,7 +30,7 @@ std::vector<std::string> formulas() {
     }
     closedir(d);
     std::sort(names.begin(), names.end());
-    return names;
+    return testsupport::sanitizerSample(names);
 }
 
 // The trace of DepQBF within 10 seconds; its exit status (10 true, 20 false, 124 timeout).
