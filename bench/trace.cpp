@@ -1,19 +1,19 @@
-// Benchmark of certificates from DepQBF proof traces: for real formulas, the processor
-// time DepQBF takes to solve the formula and write its trace (the anchor), against the
-// time Plumex takes to certify that trace (reading both passes, the leaves' check, the
-// extraction, the consistency and validity checks and the QBM file), with Plumex's peak
-// resident memory. The time of `wc -l` over the same trace is printed too. A false
-// formula's trace gives its countermodel: that extraction alone is timed (in a child of
-// this program), until the binary certifies countermodels. ASCII and binary traces.
+// Benchmark of certificates and countermodels from DepQBF proof traces: for real
+// formulas, the processor time DepQBF takes to solve the formula and write its trace (the
+// anchor), against the time Plumex takes to certify that trace (reading both passes, the
+// leaves' check, the extraction, the consistency and validity checks and the QBM file:
+// exit status 10 for a true formula, 11 for a false one), with Plumex's peak resident
+// memory. The time of `wc -l` over the same trace is printed too. ASCII and binary traces.
 // Every command runs as a child; times are its user + system seconds (wait4), the least
 // of three runs (one where DepQBF takes over 20 s), so that other load on the machine
 // counts little. Plumex gets at most three times DepQBF's time, and at least 60 s.
 //
 // Usage: bench_trace [FORMULA...]   (paths under tests/data, plain or gzip; default: two
 //        40-60 MB cadet traces, dungeon_i25-m125-u3-v0.pddl_planlen=13 (759 MB), the three
-//        game formulas whose proofs are most of their traces, and eequery_query04_1344n)
-//        bench_trace --sweep DIR...   (every formula of the directories, one run each,
-//        DepQBF within 30 s; per formula and in total)
+//        true game formulas whose proofs are most of their traces, eequery_query04_1344n,
+//        and the false game formula with the largest proof we have)
+//        bench_trace --sweep DIR...   (every formula of the directories, true and false,
+//        one run each, DepQBF within 30 s; per formula, and totals for each answer)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,9 +27,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include "certificate/trace_extraction.h"
-#include "outcomes/reporter.h"
 
 namespace {
 
@@ -63,31 +60,6 @@ Run spawn(const std::vector<std::string>& argv, const std::string& out = "/dev/n
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.rssKb = usage.ru_maxrss;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
-}
-
-// The countermodel of a false formula's trace, extracted in a child: status 0 with BDDs,
-// 2 with the circuit alone, 1 refused.
-Run countermodel(const std::string& trace, const std::string& formula, long cpuLimit) {
-    Run r;
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        rlimit limit{static_cast<rlim_t>(cpuLimit), static_cast<rlim_t>(cpuLimit + 5)};
-        setrlimit(RLIMIT_CPU, &limit);
-        ExtractionOptions options;
-        options.countermodels = true;
-        options.reorderMethod = 14;
-        ModelResult m = extractFromTrace(trace, formula, options, steps::silent());
-        _exit(!m ? 1 : (*m)->noBdds.empty() ? 0 : 2);
     }
     int status = 0;
     rusage usage{};
@@ -150,7 +122,7 @@ Outcome measure(const std::string& formulaPath, const std::string& dir, bool bin
     o.megabytes = static_cast<double>(fileSize(trace)) / 1048576.0;
     long limit = std::max(60L, static_cast<long>(3 * o.solve.cpu) + 1);
     for (int k = 0; o.solved && k < (o.solve.cpu > 20 ? 1 : runs); ++k) {
-        Run c = o.truth ? spawn({PLUMEX_BIN, "-v", "2", trace}, stem + ".out", limit) : countermodel(trace, formula, limit);
+        Run c = spawn({PLUMEX_BIN, "-v", "2", "-qbf", formula, trace}, stem + ".out", limit);
         if (k == 0 || c.cpu < o.certify.cpu) o.certify = c;
         if (anchor) {
             Run a = spawn({"/usr/bin/wc", "-l", trace});
@@ -161,13 +133,11 @@ Outcome measure(const std::string& formulaPath, const std::string& dir, bool bin
     return o;
 }
 
+// Plumex's outcome: the certificate (true) or countermodel (false) holds, or not.
 std::string verdict(const Outcome& o) {
-    if (o.truth) return o.certify.status == 10 ? "VALID" : o.certify.status >= 128 ? "TIMEOUT" : "FAILED";
-    switch (o.certify.status) {
-        case 0: return "CM";
-        case 2: return "CM-circuit";
-        default: return o.certify.status >= 128 ? "TIMEOUT" : "FAILED";
-    }
+    int expected = o.truth ? 10 : 11;
+    if (o.certify.status == expected) return o.truth ? "VALID" : "REFUTED";
+    return o.certify.status >= 128 ? "TIMEOUT" : "FAILED " + std::to_string(o.certify.status);
 }
 
 }  // namespace
@@ -182,10 +152,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
 
     if (!args.empty() && args[0] == "--sweep") {
-        std::printf("%-52s %-6s %8s %8s %8s %9s %10s\n", "formula", "trace", "depqbf", "plumex", "ratio", "peak MB",
-                    "result");
-        double depqbfTrue = 0, plumexTrue = 0, depqbfFalse = 0, plumexFalse = 0;
-        int slower = 0, wrong = 0, countTrue = 0, countFalse = 0;
+        std::printf("%-52s %-6s %-5s %8s %8s %8s %9s %10s\n", "formula", "trace", "truth", "depqbf", "plumex", "ratio",
+                    "peak MB", "result");
+        // Per answer (0: false, 1: true): traces, certified, DepQBF and Plumex seconds,
+        // traces where Plumex took longer, the largest peak.
+        struct Total {
+            int traces = 0, held = 0, slower = 0;
+            double depqbf = 0, plumex = 0, peakMb = 0;
+        } totals[2];
         for (std::size_t a = 1; a < args.size(); ++a) {
             std::vector<std::string> names;
             if (DIR* d = opendir(args[a].c_str())) {
@@ -201,21 +175,27 @@ int main(int argc, char** argv) {
                 for (bool binary : {false, true}) {
                     Outcome o = measure(args[a] + "/" + n, dir, binary, 1, 30, false);
                     if (!o.solved) break;
-                    std::printf("%-52s %-6s %7.2fs %7.2fs %8.2f %9.1f %10s\n", n.c_str(), binary ? "binary" : "ASCII",
-                                o.solve.cpu, o.certify.cpu, o.certify.cpu / std::max(o.solve.cpu, 0.01),
-                                static_cast<double>(o.certify.rssKb) / 1024.0, verdict(o).c_str());
-                    (o.truth ? depqbfTrue : depqbfFalse) += o.solve.cpu;
-                    (o.truth ? plumexTrue : plumexFalse) += o.certify.cpu;
-                    (o.truth ? countTrue : countFalse) += 1;
-                    slower += o.certify.cpu > o.solve.cpu;
-                    wrong += verdict(o) != "VALID" && verdict(o) != "CM" && verdict(o) != "CM-circuit";
+                    double peak = static_cast<double>(o.certify.rssKb) / 1024.0;
+                    std::printf("%-52s %-6s %-5s %7.2fs %7.2fs %8.2f %9.1f %10s\n", n.c_str(), binary ? "binary" : "ASCII",
+                                o.truth ? "true" : "false", o.solve.cpu, o.certify.cpu,
+                                o.certify.cpu / std::max(o.solve.cpu, 0.01), peak, verdict(o).c_str());
+                    Total& t = totals[o.truth ? 1 : 0];
+                    ++t.traces;
+                    t.held += verdict(o) == "VALID" || verdict(o) == "REFUTED";
+                    t.slower += o.certify.cpu > o.solve.cpu;
+                    t.depqbf += o.solve.cpu;
+                    t.plumex += o.certify.cpu;
+                    t.peakMb = std::max(t.peakMb, peak);
                 }
             }
         }
-        std::printf("true: %d traces, DepQBF %.1f s, Plumex %.1f s (%.2f); false: %d traces, DepQBF %.1f s, "
-                    "extraction %.1f s (%.2f); %d slower than DepQBF, %d not certified\n",
-                    countTrue, depqbfTrue, plumexTrue, plumexTrue / std::max(depqbfTrue, 0.01), countFalse, depqbfFalse,
-                    plumexFalse, plumexFalse / std::max(depqbfFalse, 0.01), slower, wrong);
+        for (int truth : {1, 0}) {
+            const Total& t = totals[truth];
+            std::printf("%s: %d traces, %d %s; DepQBF %.1f s, Plumex %.1f s (ratio %.2f); %d slower than DepQBF; "
+                        "largest peak %.0f MB\n",
+                        truth ? "true" : "false", t.traces, t.held, truth ? "certified (VALID)" : "refuted (REFUTED)",
+                        t.depqbf, t.plumex, t.plumex / std::max(t.depqbf, 0.01), t.slower, t.peakMb);
+        }
         rmdir(dir.c_str());
         return 0;
     }
@@ -224,7 +204,8 @@ int main(int argc, char** argv) {
         args = {"cadet-tests/dungeon_i15-m75-u10-v0.pddl_planlen=4.qdimacs", "cadet-tests/s5378_1_0.qdimacs",
                 "cadet-tests/dungeon_i25-m125-u3-v0.pddl_planlen=13.qdimacs",
                 "games/qsage_C4_4x4_3_connect2_d3.qdimacs.gz", "games/qsage_D_5x2_6_d6.qdimacs.gz",
-                "games/qsage21_hex_npos_11_depth_7.qdimacs.gz", "cadet-tests/eequery_query04_1344n.qdimacs"};
+                "games/qsage21_hex_npos_11_depth_7.qdimacs.gz", "cadet-tests/eequery_query04_1344n.qdimacs",
+                "games/qsage21_hex_npos_14_depth_7.qdimacs.gz"};
     const std::string data = std::string(PLUMEX_SOURCE_DIR) + "/tests/data/";
     std::printf("%-48s %-6s %9s %8s %8s %7s %9s %9s %10s\n", "formula", "trace", "MB", "depqbf", "plumex", "ratio",
                 "peak MB", "wc -l", "result");
@@ -241,7 +222,7 @@ int main(int argc, char** argv) {
                         o.certify.cpu / o.solve.cpu, static_cast<double>(o.certify.rssKb) / 1024.0, o.anchor,
                         verdict(o).c_str());
             char figure[96], anchor[64];
-            std::snprintf(figure, sizeof figure, "%s %.2fs, %.0f MB", o.truth ? "certified" : "countermodel",
+            std::snprintf(figure, sizeof figure, "%s %.2fs, %.0f MB", o.truth ? "certified" : "refuted",
                           o.certify.cpu, static_cast<double>(o.certify.rssKb) / 1024.0);
             std::snprintf(anchor, sizeof anchor, "DepQBF traced %.2fs", o.solve.cpu);
             std::printf("ROW|trace %s (%s)|%s|%s|%.2f\n", stemOf(name).c_str(), binary ? "binary" : "ASCII", figure, anchor,
