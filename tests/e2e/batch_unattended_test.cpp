@@ -503,7 +503,8 @@ TEST(Unattended, LaterInstancesRunWhileAnEarlierOneIsSlow) {
     // i04 back until i00 had ended, after three).
     bool fastDone = within(120, [&] { return instanceLines(dir.file("r.jsonl")).size() >= 9; });
     EXPECT_TRUE(fastDone);
-    EXPECT_EQ(childrenOf(s.pid).size(), 4u);
+    // (the ninth may still be on its way out before the fourth slow one starts)
+    EXPECT_TRUE(within(60, [&] { return childrenOf(s.pid).size() == 4u; })) << childrenOf(s.pid).size();
     for (const std::string& l : instanceLines(dir.file("r.jsonl"))) EXPECT_EQ(field(l, "path").find("runs/i00"), std::string::npos) << l;
     lock.release();  // now the slow ones go on
     int status = waitFor(s.pid);
