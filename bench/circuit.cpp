@@ -16,46 +16,20 @@
 #include <string>
 #include <vector>
 
+#include "child.h"
+
 namespace {
+
+using bench::Run;
+
+// argv in directory cwd, its output dropped; a regression that runs away (as the reading
+// of bug10rr once did) ends at 120 s.
+Run spawn(const std::vector<std::string>& argv, const std::string& cwd) {
+    return bench::runChild(argv, "/dev/null", cwd, 120);
+}
 
 constexpr int kRuns = 3;
 constexpr int kReads = 1000;
-
-struct Run {
-    int status = -1;
-    double cpu = 0;  // user + system seconds
-    long rssKb = 0;
-};
-
-// argv run with standard output to /dev/null, standard error dropped, in directory cwd.
-Run spawn(const std::vector<std::string>& argv, const std::string& cwd) {
-    Run r;
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDWR);
-        if (null < 0 || chdir(cwd.c_str()) != 0) _exit(127);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        // A regression that runs away (as the reading of bug10rr once did) ends here.
-        rlimit cpu{120, 120};
-        setrlimit(RLIMIT_CPU, &cpu);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.rssKb = usage.ru_maxrss;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
-}
 
 Run best(const std::vector<std::string>& argv, const std::string& cwd) {
     Run b;

@@ -19,43 +19,16 @@
 #include <string>
 #include <vector>
 
+#include "child.h"
+
 namespace {
 
+using bench::endsWith;
+using bench::Run;
+
+Run spawn(const std::vector<std::string>& argv, const std::string& out) { return bench::runChild(argv, out); }
+
 constexpr int kRuns = 3;
-
-struct Run {
-    int status = -1;
-    double cpu = 0;  // user + system seconds
-    long rssKb = 0;
-};
-
-// argv run with standard output to out, standard error dropped.
-Run spawn(const std::vector<std::string>& argv, const std::string& out) {
-    Run r;
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int null = open("/dev/null", O_RDWR);
-        if (fd < 0 || null < 0) _exit(127);
-        dup2(null, 0);
-        dup2(fd, 1);
-        dup2(null, 2);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.rssKb = usage.ru_maxrss;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
-}
 
 // The least of kRuns runs (one run when the first takes over 20 s).
 Run least(const std::vector<std::string>& argv, const std::string& out) {
@@ -66,10 +39,6 @@ Run least(const std::vector<std::string>& argv, const std::string& out) {
         if (k == 0 && r.cpu > 20) break;
     }
     return best;
-}
-
-bool endsWith(const std::string& s, const std::string& end) {
-    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
 // The seconds Plumex printed at the end of the line of step `title`, -1 without one.

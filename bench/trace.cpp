@@ -28,56 +28,23 @@
 #include <string>
 #include <vector>
 
+#include "child.h"
+
 namespace {
 
-constexpr int kRuns = 3;
+using bench::endsWith;
+using bench::Run;
 
-struct Run {
-    int status = -1;
-    double cpu = 0;  // user + system seconds
-    long rssKb = 0;
-};
-
-// argv run with standard output to out (or /dev/null), standard error dropped, at most
-// cpuLimit seconds of processor time (0: none).
+// argv as a child, its output to out, with at most cpuLimit seconds of processor time.
 Run spawn(const std::vector<std::string>& argv, const std::string& out = "/dev/null", long cpuLimit = 0) {
-    Run r;
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int null = open("/dev/null", O_RDWR);
-        if (fd < 0 || null < 0) _exit(127);
-        dup2(null, 0);
-        dup2(fd, 1);
-        dup2(null, 2);
-        if (cpuLimit > 0) {
-            rlimit limit{static_cast<rlim_t>(cpuLimit), static_cast<rlim_t>(cpuLimit + 5)};
-            setrlimit(RLIMIT_CPU, &limit);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.rssKb = usage.ru_maxrss;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+    return bench::runChild(argv, out, "", cpuLimit);
 }
+
+constexpr int kRuns = 3;
 
 long fileSize(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
-}
-
-bool endsWith(const std::string& s, const std::string& end) {
-    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
 // The formula as plain QDIMACS at `to` (DepQBF reads no gzip).
