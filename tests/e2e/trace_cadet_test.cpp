@@ -17,28 +17,11 @@ const char* const kDepqbf = "/usr/bin/depqbf";
 
 // The set's formulas, less those every listed result calls false: DepQBF cannot prove
 // them true, and leaving them out keeps the test's time to the formulas that count.
-std::vector<std::string> formulas() {
-    std::map<std::string, std::set<int>> results = testsupport::cadetResults();
-    std::vector<std::string> names;
-    DIR* d = opendir(testsupport::cadetDir().c_str());
-    if (!d) return names;
-    while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n[0] == '.' || n == "instances.txt" || n == "LICENSE.txt" || n == "SOURCE.md") continue;
-        if (results.count(n) && results[n] == std::set<int>{20}) continue;
-        names.push_back(n);
-    }
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return testsupport::sanitizerSample(names);
-}
+std::vector<std::string> formulas() { return testsupport::sanitizerSample(testsupport::cadetFormulasBut(20)); }
 
 // The trace of DepQBF within 10 seconds; its exit status (10 true, 20 false, 124 timeout).
 int writeTrace(const std::string& formula, const std::string& trace, bool binary) {
-    std::string command = std::string("exec timeout 10 ") + kDepqbf + (binary ? " --trace=bqrp" : " --trace") +
-                          " --dep-man=simple --traditional-qcdcl --no-qbce-dynamic '" + formula + "' > '" + trace +
-                          "' 2>/dev/null";
-    return testsupport::run({"/bin/sh", "-c", command}).status;
+    return testsupport::depqbfTrace(formula, trace, binary, 10);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/run.h"
+#include "tests/support/trace_forms.h"
 
 namespace {
 
@@ -31,55 +32,9 @@ const char* const kTrace =
     "1 1 2 0 0\n2 -1 -2 0 0\n3 2 3 -4 0 0\n4 2 3 0 3 0\n"
     "6 -2 3 1 0 0\n7 1 0 6 0\n8 2 -1 0 0\n9 -1 0 8 0\n10 0 9 7 0\nr SAT\n";
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-    std::size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-}
-
-std::string varint(long v) {
-    std::string out;
-    do {
-        unsigned char b = v & 0x7f;
-        v >>= 7;
-        if (v) b |= 0x80;
-        out += static_cast<char>(b);
-    } while (v);
-    return out;
-}
-
-// The binary form of an ASCII trace.
-std::string binaryTrace(const std::string& ascii) {
-    std::string out;
-    std::size_t pos = 0;
-    while (pos < ascii.size()) {
-        std::size_t end = ascii.find('\n', pos);
-        std::string line = ascii.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.rfind("p qrp", 0) == 0) {
-            out += "p bqrp" + line.substr(5) + std::string(1, '\0');
-        } else if (line[0] == 'a' || line[0] == 'e') {
-            out += std::string(1, '\0') + line[0];
-            long v;
-            std::istringstream ls(line.substr(1));
-            while (ls >> v && v) out += varint(v);
-            out += std::string(1, '\0');
-        } else if (line[0] == 'r') {
-            out += std::string(1, '\0') + line + "\n";
-        } else {
-            std::istringstream ls(line);
-            long v;
-            ls >> v;
-            out += varint(v);
-            while (ls >> v && v) out += varint(v > 0 ? 2 * v : 2 * -v + 1);
-            out += std::string(1, '\0');
-            while (ls >> v && v) out += varint(v);
-            out += std::string(1, '\0');
-        }
-    }
-    return out;
-}
+using testsupport::binaryTrace;
+using testsupport::replaced;
+using testsupport::varint;
 
 void writeGzip(const std::string& path, const std::string& content) {
     gzFile gz = gzopen(path.c_str(), "wb");

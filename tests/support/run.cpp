@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -93,6 +94,29 @@ std::map<std::string, std::set<int>> cadetResults() {
     }
     return results;
 }
+
+std::vector<std::string> cadetFormulasBut(int onlyResult) {
+    std::map<std::string, std::set<int>> results = cadetResults();
+    std::vector<std::string> names;
+    std::error_code missing;
+    for (const auto& entry : std::filesystem::directory_iterator(cadetDir(), missing)) {
+        std::string n = entry.path().filename().string();
+        if (n[0] == '.' || n == "instances.txt" || n == "LICENSE.txt" || n == "SOURCE.md") continue;
+        if (results.count(n) && results[n] == std::set<int>{onlyResult}) continue;
+        names.push_back(n);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int depqbfTrace(const std::string& formula, const std::string& trace, bool binary, int seconds) {
+    std::string command = "exec timeout " + std::to_string(seconds) + " /usr/bin/depqbf" +
+                          (binary ? " --trace=bqrp" : " --trace") +
+                          " --dep-man=simple --traditional-qcdcl --no-qbce-dynamic '" + formula + "' > '" + trace +
+                          "' 2>/dev/null";
+    return run({"/bin/sh", "-c", command}).status;
+}
+
 std::string sourceDir() { return PLUMEX_SOURCE_DIR; }
 
 std::string readFile(const std::string& path) {

@@ -32,6 +32,11 @@ std::string dataDir();  // tests/data of the source tree
 // file name (10 true, 20 false, 30 unknown; a name may be listed more than once).
 std::string cadetDir();
 std::map<std::string, std::set<int>> cadetResults();
+// The file names of the set, sorted, less those every listed result calls onlyResult.
+std::vector<std::string> cadetFormulasBut(int onlyResult);
+// DepQBF with the tracing options within `seconds`, its trace (binary or ASCII) written
+// to trace: its exit status (10 true, 20 false, 124 out of time).
+int depqbfTrace(const std::string& formula, const std::string& trace, bool binary, int seconds);
 
 // Whether this is the sanitizer build, where tests that spend their time in an external
 // solver (the same calls as in the normal build) run on a sample: every third name.

@@ -9,6 +9,7 @@
 
 #include "certificate/trace_extraction.h"
 #include "tests/support/run.h"
+#include "tests/support/trace_forms.h"
 
 namespace {
 
@@ -22,54 +23,9 @@ const char* const kTrace =
 const char* const kUniversalFormula = "p cnf 3 2\na 1 2 0\ne 3 0\n1 2 0\n-1 3 -3 0\n";
 const char* const kUniversalTrace = "p qrp 3 2\na 1 2 0\ne 3 0\n1 1 2 0 0\n2 0 1 0\n4 0 2 0\nr UNSAT\n";
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-    std::size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-}
-
-std::string varint(long v) {
-    std::string out;
-    do {
-        unsigned char b = v & 0x7f;
-        v >>= 7;
-        if (v) b |= 0x80;
-        out += static_cast<char>(b);
-    } while (v);
-    return out;
-}
-
-// The binary form of an ASCII trace.
-std::string binaryTrace(const std::string& ascii) {
-    std::string out;
-    std::istringstream in(ascii);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream ls(line);
-        std::string head;
-        ls >> head;
-        long v;
-        if (head == "p") {
-            std::string kind;
-            long a, b;
-            ls >> kind >> a >> b;
-            out += "p bqrp " + std::to_string(a) + " " + std::to_string(b) + std::string(1, '\0');
-        } else if (head == "a" || head == "e") {
-            out += std::string(1, '\0') + head;
-            while (ls >> v && v) out += varint(v);
-            out += std::string(1, '\0');
-        } else if (head == "r") {
-            out += std::string(1, '\0') + line + "\n";
-        } else {
-            out += varint(std::stol(head));
-            while (ls >> v && v) out += varint(v > 0 ? 2 * v : 2 * -v + 1);
-            out += std::string(1, '\0');
-            while (ls >> v && v) out += varint(v);
-            out += std::string(1, '\0');
-        }
-    }
-    return out;
-}
+using testsupport::binaryTrace;
+using testsupport::replaced;
+using testsupport::varint;
 
 class FalseTrace : public ::testing::Test {
   protected:
