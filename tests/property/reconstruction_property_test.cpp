@@ -146,7 +146,9 @@ TEST(ReconstructionProperty, CertificatesOfRandomFormulasHoldInEveryScenario) {
     std::mt19937 rng(20261208);
     std::mt19937 windows(7);
     int formulas = 0, trueOnes = 0, planted = 0, writerFaults = 0;
-    for (int seed = 1; formulas < 205 && seed < 2000; ++seed) {
+    // The sanitizer build takes the first half of the same sequence of formulas.
+    const int wanted = testsupport::kSanitized ? 100 : 205;
+    for (int seed = 1; formulas < wanted && seed < 2000; ++seed) {
         int vars = 3 + static_cast<int>(rng() % 15);  // 3..17
         int clauses = vars / 3 + static_cast<int>(rng() % static_cast<unsigned>(vars));
         int blocks = 1 + static_cast<int>(rng() % 4);
@@ -242,10 +244,10 @@ TEST(ReconstructionProperty, CertificatesOfRandomFormulasHoldInEveryScenario) {
         for (const std::string& log : logs) std::remove(log.c_str());
         std::remove(qdimacs.c_str());
     }
-    EXPECT_GE(formulas, 200);
-    EXPECT_GE(trueOnes, 60);
+    EXPECT_GE(formulas, wanted - 5);
+    EXPECT_GE(trueOnes, wanted * 3 / 10);
     EXPECT_GE(planted, trueOnes / 2);
-    EXPECT_GE(writerFaults, 10);
+    EXPECT_GE(writerFaults, wanted / 20);
     std::printf("%d formulas, %d true, %d planted table faults, %d writer faults\n", formulas, trueOnes, planted,
                 writerFaults);
 }

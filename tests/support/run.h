@@ -32,7 +32,8 @@ std::string dataDir();  // tests/data of the source tree
 // file name (10 true, 20 false, 30 unknown; a name may be listed more than once).
 std::string cadetDir();
 std::map<std::string, std::set<int>> cadetResults();
-// The file names of the set, sorted, less those every listed result calls onlyResult.
+// The file names of the set, sorted, less those every listed result calls onlyResult and
+// those DepQBF decides neither way within 30 seconds.
 std::vector<std::string> cadetFormulasBut(int onlyResult);
 // DepQBF with the tracing options within `seconds`, its trace (binary or ASCII) written
 // to trace: its exit status (10 true, 20 false, 124 out of time).
