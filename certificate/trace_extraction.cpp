@@ -122,8 +122,13 @@ ModelResult extractFromTrace(const std::string& tracePath, const std::string& fo
     trace = qrp::Trace();
     std::vector<int> intToExt(static_cast<std::size_t>(maxVar) + 1);
     for (int v = 0; v <= maxVar; ++v) intToExt[static_cast<std::size_t>(v)] = v;
-    std::unique_ptr<QBModel> model =
-        newReplayModel(formulaPath, maxVar + 1, order.inputs, intToExt, maxVar, inputs::fileBytes(tracePath));
+    // The engine's operator caches are cleared at every collection and reordering, so
+    // they are sized by the BDD work to come: the trace's when the functions are built as
+    // BDDs, only the formula's (the checks) when they come from truth tables. Caches sized
+    // by the trace made a chromatic proof of 49,000 steps 40% slower (0.34 s, 0.24 s).
+    const bool tables = extraction::tablesFit(program, order, options.tableUniversals);
+    std::unique_ptr<QBModel> model = newReplayModel(formulaPath, maxVar + 1, order.inputs, intToExt, maxVar,
+                                                    inputs::fileBytes(tables ? formulaPath : tracePath));
     model->polarity = polarity;
     model->solver = "DepQBF";
     if (options.reorderMethod != 1) {
@@ -143,7 +148,7 @@ ModelResult extractFromTrace(const std::string& tracePath, const std::string& fo
         from = 0.5;
     }
     auto progress = [&](double d) { share.at(from + (1.0 - from) * d); };
-    if (extraction::tablesFit(program, order, options.tableUniversals)) {
+    if (tables) {
         extraction::buildTables(*model, order, program, progress);
     } else if (!extraction::buildBdds(*model, order, program, progress,
                                       cubes ? std::numeric_limits<long>::max() : options.countermodelNodes)) {
