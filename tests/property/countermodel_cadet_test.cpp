@@ -24,8 +24,11 @@ namespace {
 
 const char* const kCadical = "/usr/bin/cadical";
 
-// The set's formulas, less those every listed result calls true.
-std::vector<std::string> formulas() { return testsupport::sanitizerSample(testsupport::cadetFormulasBut(10)); }
+// The set's formulas, less those every listed result calls true; the sanitizer build's
+// sample keeps the formula of one empty clause.
+std::vector<std::string> formulas() {
+    return testsupport::sanitizerSample(testsupport::cadetFormulasBut(10), {"false.qdimacs"});
+}
 
 // The trace of DepQBF within 10 seconds; its exit status (10 true, 20 false, 124 timeout).
 int writeTrace(const std::string& formula, const std::string& trace, bool binary) {

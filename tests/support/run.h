@@ -46,10 +46,13 @@ inline constexpr bool kSanitized = true;
 #else
 inline constexpr bool kSanitized = false;
 #endif
-inline std::vector<std::string> sanitizerSample(const std::vector<std::string>& names) {
+// Names in `keep` are always in the sample.
+inline std::vector<std::string> sanitizerSample(const std::vector<std::string>& names,
+                                                const std::set<std::string>& keep = {}) {
     if (!kSanitized) return names;
     std::vector<std::string> sample;
-    for (std::size_t i = 0; i < names.size(); i += 3) sample.push_back(names[i]);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (i % 3 == 0 || keep.count(names[i])) sample.push_back(names[i]);
     return sample;
 }
 std::string sourceDir();
