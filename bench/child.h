@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,26 @@ inline Run runChild(const std::vector<std::string>& argv, const std::string& out
 
 inline bool endsWith(const std::string& s, const std::string& end) {
     return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// The least processor time of `runs` runs of runChild(argv, out, cwd, cpuLimit); a single
+// run when the first takes over oneRunAbove seconds (0: always all runs).
+inline Run leastOf(int runs, double oneRunAbove, const std::vector<std::string>& argv,
+                   const std::string& out = "/dev/null", const std::string& cwd = "", long cpuLimit = 0) {
+    Run best;
+    for (int k = 0; k < runs; ++k) {
+        Run r = runChild(argv, out, cwd, cpuLimit);
+        if (k == 0 || r.cpu < best.cpu) best = r;
+        if (k == 0 && oneRunAbove > 0 && r.cpu > oneRunAbove) break;
+    }
+    return best;
+}
+
+// The formula at `from` (plain or gzip) as plain QDIMACS at `to`, for solvers that read no
+// gzip; false when it cannot be copied.
+inline bool copyFormula(const std::string& from, const std::string& to) {
+    std::string command = endsWith(from, ".gz") ? "zcat '" + from + "' > '" + to + "'" : "cp '" + from + "' '" + to + "'";
+    return std::system(command.c_str()) == 0;
 }
 
 }  // namespace bench

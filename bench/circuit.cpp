@@ -22,22 +22,13 @@ namespace {
 
 using bench::Run;
 
-// argv in directory cwd, its output dropped; a regression that runs away (as the reading
-// of bug10rr once did) ends at 120 s.
-Run spawn(const std::vector<std::string>& argv, const std::string& cwd) {
-    return bench::runChild(argv, "/dev/null", cwd, 120);
-}
-
 constexpr int kRuns = 3;
 constexpr int kReads = 1000;
 
+// argv in directory cwd, its output dropped, the least of kRuns runs; a regression that
+// runs away (as the reading of bug10rr once did) ends at 120 s.
 Run best(const std::vector<std::string>& argv, const std::string& cwd) {
-    Run b;
-    for (int k = 0; k < kRuns; ++k) {
-        Run r = spawn(argv, cwd);
-        if (k == 0 || r.cpu < b.cpu) b = r;
-    }
-    return b;
+    return bench::leastOf(kRuns, 0, argv, "/dev/null", cwd, 120);
 }
 
 void row(const std::string& shape, const std::string& figure, const std::string& anchor, double ratio) {

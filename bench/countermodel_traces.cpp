@@ -23,23 +23,10 @@
 
 namespace {
 
-using bench::endsWith;
 using bench::Run;
 
-Run spawn(const std::vector<std::string>& argv, const std::string& out) { return bench::runChild(argv, out); }
-
-constexpr int kRuns = 3;
-
-// The least of kRuns runs (one run when the first takes over 20 s).
-Run least(const std::vector<std::string>& argv, const std::string& out) {
-    Run best;
-    for (int k = 0; k < kRuns; ++k) {
-        Run r = spawn(argv, out);
-        if (k == 0 || r.cpu < best.cpu) best = r;
-        if (k == 0 && r.cpu > 20) break;
-    }
-    return best;
-}
+// The least of three runs (one run when the first takes over 20 s).
+Run least(const std::vector<std::string>& argv, const std::string& out) { return bench::leastOf(3, 20, argv, out); }
 
 // The seconds Plumex printed at the end of the line of step `title`, -1 without one.
 double stepSeconds(const std::string& output, const std::string& title) {
@@ -72,9 +59,7 @@ int main(int argc, char** argv) {
                 "reading", "extract", "check", "peak MB", "result");
     for (const std::string& path : formulas) {
         std::string name = path.substr(path.rfind('/') + 1);
-        std::string copy = endsWith(path, ".gz") ? "zcat '" + path + "' > '" + formula + "'"
-                                                 : "cp '" + path + "' '" + formula + "'";
-        if (std::system(copy.c_str()) != 0) {
+        if (!bench::copyFormula(path, formula)) {
             std::printf("%s: cannot copy the formula\n", name.c_str());
             continue;
         }

@@ -47,12 +47,6 @@ long fileSize(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
 }
 
-// The formula as plain QDIMACS at `to` (DepQBF reads no gzip).
-void copyFormula(const std::string& from, const std::string& to) {
-    std::string command = endsWith(from, ".gz") ? "zcat '" + from + "' > '" + to + "'" : "cp '" + from + "' '" + to + "'";
-    if (std::system(command.c_str()) != 0) std::printf("cannot copy %s\n", from.c_str());
-}
-
 std::string stemOf(const std::string& path) {
     std::string base = path.substr(path.rfind('/') + 1);
     for (const char* end : {".gz", ".qdimacs", ".txt", ".dimacs", ".qdimacs"})
@@ -75,7 +69,7 @@ Outcome measure(const std::string& formulaPath, const std::string& dir, bool bin
     Outcome o;
     std::string stem = dir + "/" + stemOf(formulaPath) + (binary ? "-b" : "-a");
     std::string formula = stem + ".qdimacs", trace = stem + ".qrp";
-    copyFormula(formulaPath, formula);
+    if (!bench::copyFormula(formulaPath, formula)) std::printf("cannot copy %s\n", formulaPath.c_str());
     for (int k = 0; k < runs; ++k) {
         Run r = spawn({"/usr/bin/depqbf", binary ? "--trace=bqrp" : "--trace", "--dep-man=simple", "--traditional-qcdcl",
                        "--no-qbce-dynamic", formula},
