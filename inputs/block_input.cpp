@@ -31,13 +31,13 @@ BlockInput::BlockInput(std::size_t chunkBytes) : chunkBytes_(chunkBytes) {}
 bool BlockInput::open(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) return false;
-    in_.resize(kInput);
+    in_.allocate(kInput);
     // zlib's rule: the gzip magic in the first two bytes makes the file gzip.
     while (inLen_ < 2 && refill()) {
     }
     if (inLen_ >= 2 && in_[0] == 0x1f && in_[1] == 0x8b) {
         gzip_ = true;
-        chunk_.resize(chunkBytes_);
+        chunk_.allocate(chunkBytes_);
         inflate_ = std::make_unique<Inflate>();
         isal_inflate_init(&inflate_->state);
         inflate_->state.crc_flag = ISAL_GZIP;
@@ -184,7 +184,8 @@ bool LineReader::open(const std::string& path) {
         return gz_ != nullptr;
     }
     if (!in_.open(path)) return false;
-    buf_.resize(lineSize_ + std::min<std::size_t>(block_, 1u << 20) + 1 + kSlack);
+    buf_.allocate(lineSize_ + std::min<std::size_t>(block_, 1u << 20) + 1 + kSlack);
+    std::memset(buf_.data(), 0, 1 + kSlack);
     return true;
 }
 
@@ -223,6 +224,8 @@ char* LineReader::nextFromBlocks() {
             long got = in_.read(buf_.data() + tail_, static_cast<long>(room));
             if (got > 0) {
                 tail_ += static_cast<std::size_t>(got);
+                // What a scanner reads past the last line is defined.
+                std::memset(buf_.data() + tail_, 0, 1 + kSlack);
             } else if (in_.unclean()) {
                 switchToZlib();
                 return next();
@@ -246,7 +249,7 @@ char* LineReader::nextFromBlocks() {
 
 void LineReader::switchToZlib() {
     haveTerminator_ = false;
-    std::vector<char>().swap(buf_);
+    buf_.release();
     head_ = tail_ = 0;
     end_ = true;
     gz_ = gzopen(path_.c_str(), "r");

@@ -2,6 +2,7 @@
 // entries by their back offsets, with rolled-back stretches and failed existential
 // branches passed over by their headers alone.
 #include "inputs/log_reader.h"
+#include "inputs/block_input.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,7 +66,7 @@ const char* const kStatusMessages[LOG_STATUS_COUNT] = {
 struct LogCursor {
     int fd = -1;
     long size = 0;  // of the file when it was opened
-    std::vector<char> buf;
+    inputs::RawBuffer<char> buf;
     long start = 0, end = 0;
     long pos = 0;
     long window = kWindow;
@@ -103,7 +104,7 @@ namespace {
 void fill(LogCursor& c, long from, long to) {
     if (to > c.size) to = c.size;
     if (to - from > c.window) to = from + c.window;
-    if (c.buf.size() < static_cast<std::size_t>(c.window)) c.buf.resize(static_cast<std::size_t>(c.window));
+    if (c.buf.size() < static_cast<std::size_t>(c.window)) c.buf.allocate(static_cast<std::size_t>(c.window));
     long got = 0;
     while (from + got < to) {
         ssize_t n = pread(c.fd, c.buf.data() + got, static_cast<std::size_t>(to - from - got), from + got);
@@ -180,7 +181,7 @@ void closeCursor(LogCursor& c) {
     c.dumps = nullptr;
     if (c.fd >= 0) close(c.fd);
     c.fd = -1;
-    std::vector<char>().swap(c.buf);
+    c.buf.release();
     c.start = c.end = 0;
 }
 

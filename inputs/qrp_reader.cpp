@@ -1,4 +1,5 @@
 #include "inputs/qrp_reader.h"
+#include "inputs/block_input.h"
 
 #include <sys/stat.h>
 #include <zlib.h>
@@ -90,7 +91,7 @@ class Input {
     }
 
     gzFile gz_ = nullptr;
-    std::vector<char> buffer_;
+    inputs::RawBuffer<char> buffer_;
     std::size_t pos_ = 0, len_ = 0;
     bool eof_ = false, failed_ = false;
     double size_ = 0;
