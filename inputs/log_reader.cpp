@@ -2,7 +2,7 @@
 // entries by their back offsets, with rolled-back stretches and failed existential
 // branches passed over by their headers alone.
 #include "inputs/log_reader.h"
-#include "inputs/block_input.h"
+#include "inputs/raw_buffer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 #include "inputs/qrp_reader.h"
-#include "inputs/block_input.h"
+#include "inputs/raw_buffer.h"
 
 #include <sys/stat.h>
 #include <zlib.h>
