@@ -2,7 +2,6 @@
 // entries by their back offsets, with rolled-back stretches and failed existential
 // branches passed over by their headers alone.
 #include "inputs/log_reader.h"
-#include "inputs/raw_buffer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +15,7 @@
 
 #include "bdd/dddmp.h"
 #include "bdd/dddmp_io.h"
+#include "inputs/raw_buffer.h"
 #include "outcomes/outcome.h"
 
 namespace {

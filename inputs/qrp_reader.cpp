@@ -1,5 +1,4 @@
 #include "inputs/qrp_reader.h"
-#include "inputs/raw_buffer.h"
 
 #include <sys/stat.h>
 #include <zlib.h>
@@ -7,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include "inputs/raw_buffer.h"
 
 namespace qrp {
 
